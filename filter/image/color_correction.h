@@ -1,0 +1,17 @@
+// Colour correction: the per-page colour table (three tone curves and the
+// saturation table) and its application to a row of pixels.
+#pragma once
+
+// Size of the colour table: blue, green and red curves of 256 bytes each,
+// then clrsatable, 512 signed 16-bit entries in native byte order.
+constexpr int kColorTableBytes = 1792;
+
+// Fill the zero-filled colour table from the job's derived values and the
+// saturation in force (-10 when Monochrome is on).
+void BuildColorTable(unsigned char *colortable, int bdat, int gdat, int rdat, int contrast,
+                     int stp_saturation);
+
+// Correct width pixels (3 bytes each, red first) at lpdt in place; when
+// bTableRet is non-zero each pixel then goes through the direct-map table.
+void ColorCorrection(unsigned char *lpdt, int width, unsigned char *colortable, int bTableRet,
+                     unsigned char *DmapTbl);

@@ -1,0 +1,118 @@
+// Print settings: job options over PPD defaults over 0, the log of where
+// each value came from, and the conversion of option texts.
+#include "settings.h"
+#include "support/fixtures.h"
+
+#include <climits>
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Settings, ConvertNumberIsAtoiWithoutOverflow)
+{
+  EXPECT_EQ(ConvertNumber("12"), 12);
+  EXPECT_EQ(ConvertNumber("  -3"), -3);
+  EXPECT_EQ(ConvertNumber("+7x"), 7);
+  EXPECT_EQ(ConvertNumber("abc"), 0);
+  EXPECT_EQ(ConvertNumber("None"), 0);
+  EXPECT_EQ(ConvertNumber(""), 0);
+  EXPECT_EQ(ConvertNumber("- 5"), 0);
+  EXPECT_EQ(ConvertNumber("2147483647"), INT_MAX);
+  EXPECT_EQ(ConvertNumber("-2147483648"), INT_MIN);
+  EXPECT_EQ(ConvertNumber("2147483648"), INT_MAX);
+  EXPECT_EQ(ConvertNumber("-99999999999999999999999"), INT_MIN);
+}
+
+TEST(Settings, DerivedValuesRoundTowardZero)
+{
+  PrintSettings s;
+  s.stp_red = 1;
+  DerivedValues d = DeriveValues(s);
+  EXPECT_EQ(d.rdat, 3);
+  EXPECT_EQ(d.gdat, -1);
+  EXPECT_EQ(d.bdat, -1);
+  s = PrintSettings();
+  s.stp_brightness = 2;
+  s.stp_contrast = 3;
+  s.stp_red = 1;
+  s.stp_blue = -1;
+  d = DeriveValues(s);
+  EXPECT_EQ(d.bdat, 6);
+  EXPECT_EQ(d.gdat, 10);
+  EXPECT_EQ(d.rdat, 14);
+  EXPECT_EQ(d.contrast, 15);
+  EXPECT_EQ(d.divisor, 113);
+}
+
+std::vector<std::string> SettingLines(const FilterResult &r)
+{
+  std::vector<std::string> lines;
+  for (const std::string &line : LinesWith(r.err, "DEBUG: "))
+    if (line.find("(1)") != std::string::npos || line.find("(2)") != std::string::npos ||
+        line.find("(3)") != std::string::npos || line.find("argv[5]") != std::string::npos ||
+        line.find("cupsParseOptions") != std::string::npos || line.find("out of range") != std::string::npos)
+      lines.push_back(line);
+  return lines;
+}
+
+TEST(Settings, ResolvedFromJobThenPpdThenZero)
+{
+  TempDir dir;
+  std::string ras = dir.File("job.ras"), ppd = dir.File("k.ppd");
+  WriteRaster(ras, {RgbPage(2, 2)});
+  WritePpd(ppd, {{"stpBrightness", "5"}, {"stpContrast", "-3"}, {"stpSaturation", "None"},
+                 {"stpSharpness", "2"}, {"PrintMode", "1"}, {"Monochrome", "true"}, {"DirectMap", "false"},
+                 {"stpBlue", ""}});
+  FilterResult r = RunFilter({.options = "stpBrightness=12 stpResize=abc DirectMap=True stpRed=-2147483648 "
+                                         "stpGreen=1000 stpSharpness=1001",
+                              .file = ras,
+                              .ppd = ppd});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> expected = {
+      "DEBUG: argv[5]=stpBrightness=12 stpResize=abc DirectMap=True stpRed=-2147483648 stpGreen=1000 "
+      "stpSharpness=1001",
+      "DEBUG: cupsParseOptions=6",
+      "DEBUG: stp_brightness(1)=12",
+      "DEBUG: stp_contrast(2)=-3",
+      "DEBUG: stp_saturation(2)=0",
+      "DEBUG: stp_resize(1)=0",
+      "DEBUG: stp_sharpness=1001 is out of range, using 1000",
+      "DEBUG: stp_sharpness(1)=1000",
+      "DEBUG: stp_red=-2147483648 is out of range, using -1000",
+      "DEBUG: stp_red(1)=-1000",
+      "DEBUG: stp_green(1)=1000",
+      "DEBUG: stp_blue(2)=0",
+      "DEBUG: print_mode(2)=1",
+      "DEBUG: multi_chop(3)=0",
+      "DEBUG: directmap(1)=0 val=True",
+      "DEBUG: monochrome(2)=1",
+  };
+  EXPECT_EQ(SettingLines(r), expected);
+
+  FilterResult exact = RunFilter({.options = "DirectMap=true Monochrome=truex", .file = ras, .ppd = ppd});
+  EXPECT_EQ(LinesWith(exact.err, "DEBUG: directmap(1)=1 val=true").size(), 1u);
+  EXPECT_EQ(LinesWith(exact.err, "DEBUG: monochrome(1)=0 val=truex").size(), 1u);
+
+  FilterResult empty = RunFilter({.options = "", .file = ras, .ppd = ppd});
+  EXPECT_EQ(LinesWith(empty.err, "DEBUG: cupsParseOptions=0").size(), 1u);
+  EXPECT_EQ(LinesWith(empty.err, "DEBUG: stp_brightness(2)=5").size(), 1u);
+}
+
+TEST(Settings, NoPpdMeansNoSettings)
+{
+  TempDir dir;
+  std::string ras = dir.File("job.ras");
+  WriteRaster(ras, {RgbPage(2, 2)});
+  FilterResult with = RunFilter({.options = "stpBrightness=20 MultiChop=1", .file = ras});
+  FilterResult unreadable = RunFilter({.options = "stpBrightness=20 MultiChop=1", .file = ras,
+                                       .ppd = dir.File("missing.ppd")});
+  FilterResult without = RunFilter({.options = "", .file = ras});
+  ASSERT_EQ(with.status, 0);
+  EXPECT_TRUE(SettingLines(with).empty());
+  EXPECT_TRUE(SettingLines(unreadable).empty());
+  EXPECT_EQ(with.out, without.out);
+  EXPECT_EQ(unreadable.out, without.out);
+  EXPECT_EQ(SplitPages(with.out).at(0).mode(), 0x04);
+}
+
+}  // namespace

@@ -1,0 +1,300 @@
+// Test fixtures shared by the suites.
+#include "support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <signal.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+TempDir::TempDir()
+{
+  const char *base = getenv("TMPDIR");
+  std::string templ = std::string(base && *base ? base : "/tmp") + "/kelvo-test-XXXXXX";
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  if (mkdtemp(buf.data()) == nullptr)
+    throw std::runtime_error("mkdtemp failed");
+  path_ = buf.data();
+}
+
+TempDir::~TempDir()
+{
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+static cups_page_header2_t RgbHeader(unsigned w, unsigned h)
+{
+  cups_page_header2_t header;
+  memset(&header, 0, sizeof(header));
+  header.HWResolution[0] = header.HWResolution[1] = 300;
+  header.PageSize[0] = w * 72 / 300;
+  header.PageSize[1] = h * 72 / 300;
+  header.NumCopies = 1;
+  header.cupsWidth = w;
+  header.cupsHeight = h;
+  header.cupsBitsPerColor = 8;
+  header.cupsBitsPerPixel = 24;
+  header.cupsBytesPerLine = 3 * w;
+  header.cupsColorOrder = CUPS_ORDER_CHUNKED;
+  header.cupsColorSpace = CUPS_CSPACE_RGB;
+  return header;
+}
+
+RasterPage RgbPage(unsigned w, unsigned h,
+                   const std::function<void(unsigned x, unsigned y, unsigned char *rgb)> &pixel)
+{
+  RasterPage page{RgbHeader(w, h), std::vector<unsigned char>(3 * (size_t)w * h, 128)};
+  if (pixel)
+    for (unsigned y = 0; y < h; y++)
+      for (unsigned x = 0; x < w; x++)
+        pixel(x, y, &page.data[3 * ((size_t)y * w + x)]);
+  return page;
+}
+
+RasterPage RgbPageFrom(unsigned w, unsigned h, const std::vector<unsigned char> &rgb)
+{
+  return RasterPage{RgbHeader(w, h), rgb};
+}
+
+void WriteRaster(const std::string &path, const std::vector<RasterPage> &pages, cups_mode_t mode)
+{
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0) << path;
+  cups_raster_t *ras = cupsRasterOpen(fd, mode);
+  ASSERT_NE(ras, nullptr);
+  for (const RasterPage &page : pages)
+  {
+    cups_page_header2_t header = page.header;
+    ASSERT_TRUE(cupsRasterWriteHeader2(ras, &header)) << "libcups refused the header";
+    unsigned bpl = page.header.cupsBytesPerLine;
+    for (size_t off = 0; bpl > 0 && off + bpl <= page.data.size(); off += bpl)
+      ASSERT_EQ(cupsRasterWritePixels(ras, const_cast<unsigned char *>(&page.data[off]), bpl), bpl);
+  }
+  cupsRasterClose(ras);
+  close(fd);
+}
+
+void WriteRawRaster(const std::string &path, const std::vector<RasterPage> &pages)
+{
+  std::ofstream f(path, std::ios::binary);
+  const uint32_t sync = CUPS_RASTER_SYNC;  // "RaS3": uncompressed, full header
+  f.write(reinterpret_cast<const char *>(&sync), sizeof(sync));
+  for (const RasterPage &page : pages)
+  {
+    f.write(reinterpret_cast<const char *>(&page.header), sizeof(page.header));
+    f.write(reinterpret_cast<const char *>(page.data.data()), (std::streamsize)page.data.size());
+  }
+}
+
+std::vector<unsigned char> RasterBytes(const std::vector<RasterPage> &pages, cups_mode_t mode)
+{
+  TempDir dir;
+  std::string path = dir.File("job.ras");
+  WriteRaster(path, pages, mode);
+  std::string s = ReadFile(path);
+  return std::vector<unsigned char>(s.begin(), s.end());
+}
+
+void WritePpd(const std::string &path, const std::map<std::string, std::string> &defaults)
+{
+  std::ofstream f(path);
+  f << "*PPD-Adobe: \"4.3\"\n"
+       "*FormatVersion: \"4.3\"\n"
+       "*FileVersion: \"1.0\"\n"
+       "*LanguageVersion: English\n"
+       "*LanguageEncoding: ISOLatin1\n"
+       "*PCFileName: \"KELVOTST.PPD\"\n"
+       "*Manufacturer: \"Kelvo\"\n"
+       "*Product: \"(Kelvo Test)\"\n"
+       "*ModelName: \"Kelvo Test\"\n"
+       "*ShortNickName: \"Kelvo Test\"\n"
+       "*NickName: \"Kelvo Test\"\n"
+       "*PSVersion: \"(3010.000) 0\"\n"
+       "*ColorDevice: True\n"
+       "*cupsFilter: \"application/vnd.cups-raster 0 rastertokelvo\"\n";
+  for (const auto &[keyword, choice] : defaults)
+  {
+    f << "*OpenUI *" << keyword << "/" << keyword << ": PickOne\n";
+    f << "*Default" << keyword << ": " << choice << "\n";
+    if (!choice.empty())
+      f << "*" << keyword << " " << choice << "/" << choice << ": \"\"\n";
+    f << "*CloseUI: *" << keyword << "\n";
+  }
+}
+
+std::string ReadFile(const std::string &path)
+{
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+bool WriteFd(int fd, const void *data, size_t len)
+{
+  const char *p = static_cast<const char *>(data);
+  while (len > 0)
+  {
+    ssize_t n = write(fd, p, len);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    p += n;
+    len -= (size_t)n;
+  }
+  return true;
+}
+
+static std::vector<std::string> Arguments(const FilterInvocation &inv)
+{
+  if (inv.argv)
+    return *inv.argv;
+  std::vector<std::string> args = {"rastertokelvo", "42", "user", "title", "1", inv.options};
+  if (inv.file)
+    args.push_back(*inv.file);
+  return args;
+}
+
+// Fork and exec the filter with standard input from stdinFd (or the
+// invocation's file) and its outputs in files.
+static pid_t Spawn(const FilterInvocation &inv, int stdinFd, const std::string &outPath,
+                   const std::string &errPath)
+{
+  std::vector<std::string> args = Arguments(inv);
+  pid_t pid = fork();
+  if (pid == 0)
+  {
+    int in = stdinFd >= 0 ? stdinFd : open(inv.stdinPath.c_str(), O_RDONLY);
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0)
+      _exit(127);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
+    if (inv.ppd)
+      setenv("PPD", inv.ppd->c_str(), 1);
+    else
+      unsetenv("PPD");
+    std::vector<char *> argv;
+    for (const std::string &a : args)
+      argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(KELVO_FILTER_PATH, argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+static FilterResult Collect(pid_t pid, const std::string &outPath, const std::string &errPath)
+{
+  FilterResult result;
+  int wstatus = 0;
+  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR)
+  {
+  }
+  if (WIFEXITED(wstatus))
+    result.status = WEXITSTATUS(wstatus);
+  else if (WIFSIGNALED(wstatus))
+    result.signal = WTERMSIG(wstatus);
+  struct stat st;
+  if (stat(outPath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    result.out = ReadFile(outPath);
+  result.err = ReadFile(errPath);
+  return result;
+}
+
+FilterResult RunFilter(const FilterInvocation &inv)
+{
+  TempDir dir;
+  std::string outPath = inv.stdoutPath.empty() ? dir.File("out.prn") : inv.stdoutPath;
+  std::string errPath = dir.File("err.log");
+  pid_t pid = Spawn(inv, -1, outPath, errPath);
+  return Collect(pid, outPath, errPath);
+}
+
+RunningFilter StartFilter(const FilterInvocation &inv, const std::string &dir)
+{
+  RunningFilter run;
+  int fds[2];
+  if (pipe(fds) != 0)
+    return run;
+  run.outPath = dir + "/out.prn";
+  run.errPath = dir + "/err.log";
+  // The test side of the pipe must not leak into the child.
+  fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+  run.pid = Spawn(inv, fds[0], run.outPath, run.errPath);
+  close(fds[0]);
+  run.stdinFd = fds[1];
+  return run;
+}
+
+FilterResult WaitFilter(RunningFilter &run)
+{
+  if (run.stdinFd >= 0)
+    close(run.stdinFd);
+  run.stdinFd = -1;
+  return Collect(run.pid, run.outPath, run.errPath);
+}
+
+const std::vector<unsigned char> &EndBlocks()
+{
+  static const std::vector<unsigned char> end = {0x1B, 0x23, 0x00, 0x00, 0x00, 0x04, 0x00, 0xFF, 0xFF,
+                                                 0xFF, 0xFF, 0x1B, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00};
+  return end;
+}
+
+std::vector<PageBlocks> SplitPages(const std::string &out)
+{
+  std::vector<PageBlocks> pages;
+  const unsigned char *s = reinterpret_cast<const unsigned char *>(out.data());
+  size_t pos = 0;
+  while (pos < out.size())
+  {
+    if (out.size() - pos < 77)
+    {
+      ADD_FAILURE() << "stream ends inside the start blocks of page " << pages.size() + 1;
+      return pages;
+    }
+    PageBlocks page;
+    page.start.assign(s + pos, s + pos + 66);
+    page.sendCmd.assign(s + pos + 66, s + pos + 77);
+    size_t L = (size_t)page.sendCmd[6] << 24 | (size_t)page.sendCmd[7] << 16 |
+               (size_t)page.sendCmd[8] << 8 | page.sendCmd[9];
+    if (out.size() - pos - 77 < L + 18)
+    {
+      ADD_FAILURE() << "stream ends inside page " << pages.size() + 1;
+      return pages;
+    }
+    page.data.assign(s + pos + 77, s + pos + 77 + L);
+    page.end.assign(s + pos + 77 + L, s + pos + 77 + L + 18);
+    pos += 77 + L + 18;
+    pages.push_back(std::move(page));
+  }
+  return pages;
+}
+
+std::vector<std::string> LinesWith(const std::string &err, const std::string &prefix)
+{
+  std::vector<std::string> lines;
+  std::istringstream in(err);
+  std::string line;
+  while (std::getline(in, line))
+    if (line.compare(0, prefix.size(), prefix) == 0)
+      lines.push_back(line);
+  return lines;
+}

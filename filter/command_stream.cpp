@@ -90,6 +90,13 @@ int StartPage(ppd_file_t *ppd, cups_page_header_t *header, int multi_chop)
 {
   (void)ppd;
 
+  // Arm the cancel and send the start blocks as one step: a cancel that
+  // arrives meanwhile waits until the printer has the page's start, and
+  // then closes the page.
+  sigset_t term, old;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  sigprocmask(SIG_BLOCK, &term, &old);
   struct sigaction action;
   memset(&action, 0, sizeof(action));
   sigemptyset(&action.sa_mask);
@@ -123,7 +130,9 @@ int StartPage(ppd_file_t *ppd, cups_page_header_t *header, int multi_chop)
     memcpy(p, data, len);
     p += len;
   }
-  return WriteAll(blocks, sizeof(blocks));
+  int ok = WriteAll(blocks, sizeof(blocks));
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+  return ok;
 }
 
 int OutputLine(cups_page_header_t *header)

@@ -16,14 +16,24 @@
 #include <cstdlib>
 #include <cstring>
 
+// Header fields as plain ints: the enum-typed ones may hold any value a
+// stream puts there, which must not be loaded as the enum itself.
+template <class T> static int Field(const T &field)
+{
+  static_assert(sizeof(T) == sizeof(int));
+  int value;
+  memcpy(&value, &field, sizeof(value));
+  return value;
+}
+
 const char *CheckPageHeader(const cups_page_header_t *h)
 {
   if (h->cupsBitsPerColor != 8 || h->cupsBitsPerPixel != 24)
     return "only 8-bit RGB raster (24 bits per pixel) can be printed";
-  if (h->cupsColorOrder != CUPS_ORDER_CHUNKED)
+  if (Field(h->cupsColorOrder) != CUPS_ORDER_CHUNKED)
     return "only chunky (interleaved) colour order can be printed";
-  if (h->cupsColorSpace != CUPS_CSPACE_RGB && h->cupsColorSpace != CUPS_CSPACE_SRGB &&
-      h->cupsColorSpace != CUPS_CSPACE_ADOBERGB)
+  const int space = Field(h->cupsColorSpace);
+  if (space != CUPS_CSPACE_RGB && space != CUPS_CSPACE_SRGB && space != CUPS_CSPACE_ADOBERGB)
     return "only RGB colour can be printed";
   if (h->cupsWidth == 0 || h->cupsHeight == 0)
     return "the page has no pixels";
@@ -43,42 +53,42 @@ void LogPageHeader(const cups_page_header_t *h)
   fprintf(stderr, "DEBUG: MediaClass=%.*s\n", (int)sizeof(h->MediaClass), h->MediaClass);
   fprintf(stderr, "DEBUG: MediaType=%.*s\n", (int)sizeof(h->MediaType), h->MediaType);
   fprintf(stderr, "DEBUG: OutputType=%.*s\n", (int)sizeof(h->OutputType), h->OutputType);
-  fprintf(stderr, "DEBUG: AdvanceDistance=%d\n", h->AdvanceDistance);
-  fprintf(stderr, "DEBUG: AdvanceMedia=%d\n", h->AdvanceMedia);
-  fprintf(stderr, "DEBUG: Collate=%d\n", h->Collate);
-  fprintf(stderr, "DEBUG: CutMedia=%d\n", h->CutMedia);
-  fprintf(stderr, "DEBUG: Duplex=%d\n", h->Duplex);
-  fprintf(stderr, "DEBUG: HWResolution=[%d][%d]\n", h->HWResolution[0], h->HWResolution[1]);
-  fprintf(stderr, "DEBUG: ImagingBoundingBox=[%d][%d][%d][%d]\n", h->ImagingBoundingBox[0],
-          h->ImagingBoundingBox[1], h->ImagingBoundingBox[2], h->ImagingBoundingBox[3]);
-  fprintf(stderr, "DEBUG: InsertSheet=%d\n", h->InsertSheet);
-  fprintf(stderr, "DEBUG: Jog=%d\n", h->Jog);
-  fprintf(stderr, "DEBUG: LeadingEdge=%d\n", h->LeadingEdge);
-  fprintf(stderr, "DEBUG: Margins=[%d][%d]\n", h->Margins[0], h->Margins[1]);
-  fprintf(stderr, "DEBUG: ManualFeed=%d\n", h->ManualFeed);
-  fprintf(stderr, "DEBUG: MediaPosition=%d\n", h->MediaPosition);
-  fprintf(stderr, "DEBUG: MediaWeight=%d\n", h->MediaWeight);
-  fprintf(stderr, "DEBUG: MirrorPrint=%d\n", h->MirrorPrint);
-  fprintf(stderr, "DEBUG: NegativePrint=%d\n", h->NegativePrint);
-  fprintf(stderr, "DEBUG: NumCopies=%d\n", h->NumCopies);
-  fprintf(stderr, "DEBUG: Orientation=%d\n", h->Orientation);
-  fprintf(stderr, "DEBUG: OutputFaceUp=%d\n", h->OutputFaceUp);
-  fprintf(stderr, "DEBUG: PageSize=[%d][%d]\n", h->PageSize[0], h->PageSize[1]);
-  fprintf(stderr, "DEBUG: Separations=%d\n", h->Separations);
-  fprintf(stderr, "DEBUG: TraySwitch=%d\n", h->TraySwitch);
-  fprintf(stderr, "DEBUG: Tumble=%d\n", h->Tumble);
-  fprintf(stderr, "DEBUG: cupsWidth=%d\n", h->cupsWidth);
-  fprintf(stderr, "DEBUG: cupsHeight=%d\n", h->cupsHeight);
-  fprintf(stderr, "DEBUG: cupsMediaType=%d\n", h->cupsMediaType);
-  fprintf(stderr, "DEBUG: cupsBitsPerColor=%d\n", h->cupsBitsPerColor);
-  fprintf(stderr, "DEBUG: cupsBitsPerPixel=%d\n", h->cupsBitsPerPixel);
-  fprintf(stderr, "DEBUG: cupsBytesPerLine=%d\n", h->cupsBytesPerLine);
-  fprintf(stderr, "DEBUG: cupsColorOrder=%d\n", h->cupsColorOrder);
-  fprintf(stderr, "DEBUG: cupsColorSpace=%d\n", h->cupsColorSpace);
-  fprintf(stderr, "DEBUG: cupsCompression=%d\n", h->cupsCompression);
-  fprintf(stderr, "DEBUG: cupsRowCount=%d\n", h->cupsRowCount);
-  fprintf(stderr, "DEBUG: cupsRowFeed=%d\n", h->cupsRowFeed);
-  fprintf(stderr, "DEBUG: cupsRowStep=%d\n", h->cupsRowStep);
+  fprintf(stderr, "DEBUG: AdvanceDistance=%d\n", Field(h->AdvanceDistance));
+  fprintf(stderr, "DEBUG: AdvanceMedia=%d\n", Field(h->AdvanceMedia));
+  fprintf(stderr, "DEBUG: Collate=%d\n", Field(h->Collate));
+  fprintf(stderr, "DEBUG: CutMedia=%d\n", Field(h->CutMedia));
+  fprintf(stderr, "DEBUG: Duplex=%d\n", Field(h->Duplex));
+  fprintf(stderr, "DEBUG: HWResolution=[%d][%d]\n", Field(h->HWResolution[0]), Field(h->HWResolution[1]));
+  fprintf(stderr, "DEBUG: ImagingBoundingBox=[%d][%d][%d][%d]\n", Field(h->ImagingBoundingBox[0]),
+          Field(h->ImagingBoundingBox[1]), Field(h->ImagingBoundingBox[2]), Field(h->ImagingBoundingBox[3]));
+  fprintf(stderr, "DEBUG: InsertSheet=%d\n", Field(h->InsertSheet));
+  fprintf(stderr, "DEBUG: Jog=%d\n", Field(h->Jog));
+  fprintf(stderr, "DEBUG: LeadingEdge=%d\n", Field(h->LeadingEdge));
+  fprintf(stderr, "DEBUG: Margins=[%d][%d]\n", Field(h->Margins[0]), Field(h->Margins[1]));
+  fprintf(stderr, "DEBUG: ManualFeed=%d\n", Field(h->ManualFeed));
+  fprintf(stderr, "DEBUG: MediaPosition=%d\n", Field(h->MediaPosition));
+  fprintf(stderr, "DEBUG: MediaWeight=%d\n", Field(h->MediaWeight));
+  fprintf(stderr, "DEBUG: MirrorPrint=%d\n", Field(h->MirrorPrint));
+  fprintf(stderr, "DEBUG: NegativePrint=%d\n", Field(h->NegativePrint));
+  fprintf(stderr, "DEBUG: NumCopies=%d\n", Field(h->NumCopies));
+  fprintf(stderr, "DEBUG: Orientation=%d\n", Field(h->Orientation));
+  fprintf(stderr, "DEBUG: OutputFaceUp=%d\n", Field(h->OutputFaceUp));
+  fprintf(stderr, "DEBUG: PageSize=[%d][%d]\n", Field(h->PageSize[0]), Field(h->PageSize[1]));
+  fprintf(stderr, "DEBUG: Separations=%d\n", Field(h->Separations));
+  fprintf(stderr, "DEBUG: TraySwitch=%d\n", Field(h->TraySwitch));
+  fprintf(stderr, "DEBUG: Tumble=%d\n", Field(h->Tumble));
+  fprintf(stderr, "DEBUG: cupsWidth=%d\n", Field(h->cupsWidth));
+  fprintf(stderr, "DEBUG: cupsHeight=%d\n", Field(h->cupsHeight));
+  fprintf(stderr, "DEBUG: cupsMediaType=%d\n", Field(h->cupsMediaType));
+  fprintf(stderr, "DEBUG: cupsBitsPerColor=%d\n", Field(h->cupsBitsPerColor));
+  fprintf(stderr, "DEBUG: cupsBitsPerPixel=%d\n", Field(h->cupsBitsPerPixel));
+  fprintf(stderr, "DEBUG: cupsBytesPerLine=%d\n", Field(h->cupsBytesPerLine));
+  fprintf(stderr, "DEBUG: cupsColorOrder=%d\n", Field(h->cupsColorOrder));
+  fprintf(stderr, "DEBUG: cupsColorSpace=%d\n", Field(h->cupsColorSpace));
+  fprintf(stderr, "DEBUG: cupsCompression=%d\n", Field(h->cupsCompression));
+  fprintf(stderr, "DEBUG: cupsRowCount=%d\n", Field(h->cupsRowCount));
+  fprintf(stderr, "DEBUG: cupsRowFeed=%d\n", Field(h->cupsRowFeed));
+  fprintf(stderr, "DEBUG: cupsRowStep=%d\n", Field(h->cupsRowStep));
 }
 
 static void ReleasePageBuffers(unsigned char *colortable)
@@ -172,7 +182,7 @@ PageResult PrintPage(cups_raster_t *ras, cups_page_header_t *header, JobState *j
   }
 
   job->page++;
-  fprintf(stderr, "PAGE: %d %d\n", job->page, header->NumCopies);
+  fprintf(stderr, "PAGE: %d %u\n", job->page, header->NumCopies);
 
   if (!StartPage(job->ppd, header, job->settings.multi_chop))
   {

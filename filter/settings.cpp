@@ -45,7 +45,6 @@ void ResolveSettings(const char *optionString, ppd_file_t *ppd, PrintSettings *s
   if (ppd == nullptr)
     return;
 
-  // The parsed options live until the process ends, like the job itself.
   cups_option_t *options = nullptr;
   int num_options = cupsParseOptions(optionString, 0, &options);
   fprintf(stderr, "DEBUG: argv[5]=%s\n", optionString);
@@ -117,6 +116,7 @@ void ResolveSettings(const char *optionString, ppd_file_t *ppd, PrintSettings *s
       fprintf(stderr, "DEBUG: %s(3)=%d\n", s.name, 0);
     }
   }
+  cupsFreeOptions(num_options, options);
 }
 
 DerivedValues DeriveValues(const PrintSettings &s)

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the project needs (Debian packages), builds it, and then
 #   demo: prints a generated sample job through the filter into out/
-#   test: runs the whole test suite
+#   test: runs the whole test suite, then again under AddressSanitizer and
+#         UndefinedBehaviorSanitizer, then a short fuzz run of each target
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PACKAGES=(build-essential cmake pkg-config libcups2-dev libgtest-dev libgmock-dev libbenchmark-dev
-          libpng-dev cups cups-client cups-filters cups-ppdc)
+          libpng-dev cups cups-client cups-filters cups-ppdc clang libclang-rt-14-dev valgrind)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -42,6 +43,12 @@ case "${1:-}" in
     install_missing
     build
     (cd build && ctest --output-on-failure -j"$(nproc)")
+    # The same suite with AddressSanitizer and UndefinedBehaviorSanitizer.
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_SANITIZE=ON >/dev/null
+    cmake --build build-asan -j"$(nproc)"
+    (cd build-asan && ctest --output-on-failure -j"$(nproc)")
+    # A short fuzz run of each target.
+    ./tools/fuzz.sh "${KELVO_FUZZ_SECONDS:-120}"
     ;;
   *)
     echo "usage: $0 demo|test" >&2

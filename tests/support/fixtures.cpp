@@ -12,6 +12,7 @@
 #include <fstream>
 #include <signal.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -184,6 +185,13 @@ static pid_t Spawn(const FilterInvocation &inv, int stdinFd, const std::string &
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    if (inv.closeStdout)
+      close(1);
+    if (inv.memoryLimit > 0)
+    {
+      struct rlimit limit = {(rlim_t)inv.memoryLimit, (rlim_t)inv.memoryLimit};
+      setrlimit(RLIMIT_AS, &limit);
+    }
     signal(SIGTERM, SIG_DFL);
     signal(SIGPIPE, SIG_DFL);
     if (inv.ppd)
@@ -204,9 +212,11 @@ static FilterResult Collect(pid_t pid, const std::string &outPath, const std::st
 {
   FilterResult result;
   int wstatus = 0;
-  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR)
+  struct rusage usage = {};
+  while (wait4(pid, &wstatus, 0, &usage) < 0 && errno == EINTR)
   {
   }
+  result.maxRssKb = usage.ru_maxrss;
   if (WIFEXITED(wstatus))
     result.status = WEXITSTATUS(wstatus);
   else if (WIFSIGNALED(wstatus))
@@ -298,3 +308,10 @@ std::vector<std::string> LinesWith(const std::string &err, const std::string &pr
       lines.push_back(line);
   return lines;
 }
+
+// Tests write into pipes whose reader may be gone: a failed write, not a
+// killed test process.
+static const bool kIgnoreSigpipe = [] {
+  signal(SIGPIPE, SIG_IGN);
+  return true;
+}();

@@ -65,6 +65,8 @@ struct FilterInvocation
   std::string stdinPath = "/dev/null";      // standard input
   std::string stdoutPath;                   // empty: a temporary file
   std::optional<std::vector<std::string>> argv;  // overrides the five/six arguments
+  bool closeStdout = false;                 // run with standard output closed
+  long memoryLimit = 0;                     // address-space limit in bytes, 0 for none
 };
 
 struct FilterResult
@@ -73,6 +75,7 @@ struct FilterResult
   int signal = 0;        // the signal that ended it, or 0
   std::string out;       // standard output
   std::string err;       // standard error
+  long maxRssKb = 0;     // peak resident memory of the filter
 };
 
 FilterResult RunFilter(const FilterInvocation &inv);

@@ -1,0 +1,58 @@
+// Fuzz target: the filter's page path on an arbitrary raster stream read
+// from memory, with the print settings taken from the leading bytes.
+#include "command_stream.h"
+#include "fuzz_settings.h"
+#include "page.h"
+
+#include <cstring>
+#include <cups/raster.h>
+#include <fcntl.h>
+
+namespace {
+
+struct Input
+{
+  const uint8_t *data;
+  size_t size;
+};
+
+ssize_t ReadInput(void *ctx, unsigned char *buffer, size_t length)
+{
+  Input *in = static_cast<Input *>(ctx);
+  size_t n = length < in->size ? length : in->size;
+  memcpy(buffer, in->data, n);
+  in->data += n;
+  in->size -= n;
+  return (ssize_t)n;
+}
+
+// Pages larger than this are left out to keep the fuzzer fast; their size
+// arithmetic is the same as for small pages.
+constexpr uint64_t kMaxPixels = 64 * 64;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+  static int devnull = open("/dev/null", O_WRONLY);
+  if (size < kFuzzSettingBytes)
+    return 0;
+  SetOutputFd(devnull);
+
+  JobState job;
+  job.settings = FuzzSettings(data);
+  job.derived = DeriveValues(job.settings);
+
+  Input in{data + kFuzzSettingBytes, size - kFuzzSettingBytes};
+  cups_raster_t *ras = cupsRasterOpenIO(ReadInput, &in, CUPS_RASTER_READ);
+  cups_page_header_t header;
+  while (ras != nullptr && cupsRasterReadHeader(ras, &header))
+  {
+    if ((uint64_t)header.cupsWidth * header.cupsHeight > kMaxPixels)
+      break;
+    if (PrintPage(ras, &header, &job) != kPagePrinted)
+      break;
+  }
+  cupsRasterClose(ras);
+  return 0;
+}

@@ -23,6 +23,17 @@ Picture RandomPicture(int w, int h, unsigned seed)
   return p;
 }
 
+// A random picture whose rows are all alike (alikeRows) or whose columns are.
+Picture Stripes(int w, int h, bool alikeRows, unsigned seed)
+{
+  const Picture line = RandomPicture(alikeRows ? w : h, 1, seed);
+  Picture p(3 * (size_t)w * h);
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++)
+      std::copy_n(&line[3 * (alikeRows ? x : y)], 3, &p[3 * ((size_t)y * w + x)]);
+  return p;
+}
+
 const unsigned char *Pixel(const Picture &p, int w, int x, int y) { return &p[3 * ((size_t)y * w + x)]; }
 
 TEST(Resize, CallsThatLeaveThePictureAlone)
@@ -33,13 +44,10 @@ TEST(Resize, CallsThatLeaveThePictureAlone)
     bool enlarge;
     int w, h, mx, my;
   };
-  const Call calls[] = {
-      {true, 20, 16, 0, 0},     {false, 20, 16, 0, 0},     // nothing to do
-      {true, 20, 16, -10, -10}, {true, 20, 16, 10, -10},   // negative for the enlargement
-      {false, 20, 16, 10, 10},  {false, 20, 16, -10, 10},  // positive for the reduction
-      {true, 2, 16, 50, 50},    {true, 20, 2, 50, 50},     // too small to interpolate
-      {true, 1, 1, INT_MAX, INT_MAX},
-  };
+  // Nothing to do; a percentage of the wrong sign; too small to interpolate.
+  const Call calls[] = {{true, 20, 16, 0, 0},    {false, 20, 16, 0, 0},     {true, 20, 16, -10, -10},
+                        {true, 20, 16, 10, -10}, {false, 20, 16, 10, 10},   {false, 20, 16, -10, 10},
+                        {true, 2, 16, 50, 50},   {true, 20, 2, 50, 50},     {true, 1, 1, INT_MAX, INT_MAX}};
   for (const Call &c : calls)
   {
     Picture p(orig.begin(), orig.begin() + 3 * c.w * c.h);
@@ -58,10 +66,8 @@ TEST(Resize, EnlargementSamplesFromTheCentre)
   // positions advancing by repeated addition.  With identical rows only the
   // horizontal terms count: value = (P10 - P00) * px + P00, truncated.
   const int w = 1000, h = 3;
-  Picture row = RandomPicture(w, 1, 2);
-  Picture p;
-  for (int y = 0; y < h; y++)
-    p.insert(p.end(), row.begin(), row.end());
+  Picture p = Stripes(w, h, true, 2);
+  const Picture row(p.begin(), p.begin() + 3 * w);
   ASSERT_EQ(ResizePicture(p.data(), w, h, 10, 10), 0);
 
   const double bx = 1.0 / 1.1;
@@ -106,13 +112,9 @@ TEST(Resize, EnlargementKeepsFlatColourAndStaysInside)
   for (int percent : {1, 10, 37, 100, 1000})
     for (auto [w, h] : {std::pair{3, 3}, {3, 8}, {9, 3}, {64, 48}})
     {
-      Picture p(3 * (size_t)w * h);
-      for (size_t i = 0; i < p.size(); i += 3)
-      {
-        p[i] = 12;
-        p[i + 1] = 200;
-        p[i + 2] = 255;
-      }
+      Picture p;
+      for (int n = 0; n < w * h; n++)
+        p.insert(p.end(), {12, 200, 255});
       const Picture before = p;
       ASSERT_EQ(ResizePicture(p.data(), w, h, percent, percent), 0);
       EXPECT_EQ(p, before) << percent << " " << w << "x" << h;
@@ -121,23 +123,13 @@ TEST(Resize, EnlargementKeepsFlatColourAndStaysInside)
   // One axis unscaled: it samples every pixel exactly, including the last,
   // whose neighbour past the edge has weight 0.  Rows that are all alike
   // (or columns, for the other axis) come back unchanged.
-  const int w = 7, h = 5;
-  Picture row = RandomPicture(w, 1, 3);
-  Picture rows;
-  for (int y = 0; y < h; y++)
-    rows.insert(rows.end(), row.begin(), row.end());
-  Picture p = rows;
-  ASSERT_EQ(ResizePicture(p.data(), w, h, 0, 37), 0);
-  EXPECT_EQ(p, rows);
-
-  Picture column = RandomPicture(1, h, 4);
-  Picture columns;
-  for (int y = 0; y < h; y++)
-    for (int x = 0; x < w; x++)
-      columns.insert(columns.end(), &column[3 * y], &column[3 * y + 3]);
-  p = columns;
-  ASSERT_EQ(ResizePicture(p.data(), w, h, 37, 0), 0);
-  EXPECT_EQ(p, columns);
+  for (bool alikeRows : {true, false})
+  {
+    const Picture orig = Stripes(7, 5, alikeRows, 3);
+    Picture p = orig;
+    ASSERT_EQ(ResizePicture(p.data(), 7, 5, alikeRows ? 0 : 37, alikeRows ? 37 : 0), 0);
+    EXPECT_EQ(p, orig) << alikeRows;
+  }
 }
 
 // Area mean of one axis by interval overlap: with n * t units, target pixel
@@ -197,11 +189,11 @@ TEST(Resize, ReductionIsTheAreaMeanCentredOnWhite)
   {
     int w, h, percent, tw, th;
   };
-  const Case cases[] = {
-      {1000, 10, -10, 900, 9}, {4, 4, -50, 2, 2},  {37, 23, -33, 24, 15},
-      {50, 51, -1, 49, 50},    {13, 8, -99, 1, 1}, // under 1 pixel: raised to 1
-      {5, 5, -100, 1, 1},      {5, 6, -1000, 1, 1},
-  };
+  // -10 on 1000 pixels: column 0 is (9 * s0 + 1 * s1) / 10, column 1
+  // (8 * s1 + 2 * s2) / 10.  -50 on 4 pixels: two means of pairs.  Targets
+  // under 1 pixel are raised to 1.
+  const Case cases[] = {{1000, 10, -10, 900, 9}, {4, 4, -50, 2, 2}, {37, 23, -33, 24, 15}, {50, 51, -1, 49, 50},
+                        {13, 8, -99, 1, 1},      {5, 5, -100, 1, 1}, {5, 6, -1000, 1, 1}};
   for (const Case &c : cases)
   {
     Picture p = RandomPicture(c.w, c.h, 5 + c.w);
@@ -209,23 +201,6 @@ TEST(Resize, ReductionIsTheAreaMeanCentredOnWhite)
     ASSERT_EQ(ResizePictureAverage(p.data(), c.w, c.h, c.percent, c.percent), 0);
     EXPECT_EQ(p, expected) << c.w << "x" << c.h << " at " << c.percent;
   }
-
-  // The weights at -10 spelled out: 9:1 and 8:2 over tenths.
-  Picture row = RandomPicture(1000, 1, 6);
-  Picture p = row;
-  ASSERT_EQ(ResizePictureAverage(p.data(), 1000, 1, -10, 0), 0);
-  for (int i = 0; i < 3; i++)
-  {
-    EXPECT_EQ(p[3 * 50 + i], (9 * row[i] + 1 * row[3 + i]) / 10);
-    EXPECT_EQ(p[3 * 51 + i], (8 * row[3 + i] + 2 * row[6 + i]) / 10);
-  }
-
-  // -50 on a 4-pixel row: two truncated means of pairs, at columns 1 and 2.
-  const Picture four = {10, 0, 255, 11, 1, 254, 100, 7, 0, 51, 8, 1};
-  p = four;
-  ASSERT_EQ(ResizePictureAverage(p.data(), 4, 1, -50, 0), 0);
-  const Picture fourHalved = {255, 255, 255, 10, 0, 254, 75, 7, 0, 255, 255, 255};
-  EXPECT_EQ(p, fourHalved);
 }
 
 TEST(Resize, ReductionLeavesAWhiteFrame)

@@ -24,9 +24,9 @@ double Magnification(int iMagnification)
   return (double)((long long)iMagnification + 100) / 100.0;
 }
 
-// Size of the whole scaled picture along one axis: the product truncated.
-// Only the reduction uses it for sizes; there it is never above n, and a
-// result under 1 pixel is raised to 1 so that the grid stays defined.
+// Reduced size along one axis: the product truncated, never above n.  A
+// size under 1 pixel (a reduction by 100 % or more, or a tiny page) is
+// raised to 1 so that the grid stays defined.
 int ReducedSize(double Magnification, int n)
 {
   double t = Magnification * n;

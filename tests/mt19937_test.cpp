@@ -1,4 +1,4 @@
-// The MT19937 generator of Part 4.1: the reference check values, the
+// The MT19937 generator: the reference check values, the
 // unseeded default, the 624/625 regeneration boundary, long and short keys
 // and re-seeding.
 //
@@ -63,7 +63,7 @@ std::mt19937 EngineWithState(const std::vector<uint32_t> &state)
   return e;
 }
 
-// init_by_array written out from the description of Part 4.1, with the
+// init_by_array written out from the published description, with the
 // index wrapping done by modular arithmetic; returns the state vector.
 std::vector<uint32_t> KeyedState(const std::vector<uint32_t> &key)
 {

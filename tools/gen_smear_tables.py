@@ -5,28 +5,28 @@ Regenerate with:
 
     python3 tools/gen_smear_tables.py > filter/image/smear_tables.cpp
 
-The spec (Part 3.5) gives only the "telling rows" of the two 768-byte
-tables; every other entry is ours to supply.  How the entries are made:
+Only some rows of the two 768-byte tables are fixed ("reference rows");
+every other entry is ours to supply.  How the entries are made:
 
-1. Pinned points.  Every telling row of the spec, in both tables.  The
-   worked examples of Part 3.5 pin more entries of the normal table:
+1. Pinned points.  Every reference row, in both tables.  The
+   worked examples of smear control pin more entries of the normal table:
    - the normal red curve has v(100) = 124, v(114) = 116 and v(127) = 109
      (stated by the examples);
    - the first worked example's whole output (2 x 2 page, row 0 all 128,
      row 1 all 100) also depends on the normal blue and green curves at
      100 and 114.  Those four entries are solved for here: every integer
      pair (v(100), v(114)) that is monotone between the neighbouring
-     telling rows (inputs 96 and 128) and gives exactly the example's bytes
+     reference rows (inputs 96 and 128) and gives exactly the example's bytes
      through a faithful model of SmearControl and MT19937 is a candidate;
      the candidate nearest (least squares) to the smooth curve through the
-     telling rows alone wins, ties going to the smaller values.
+     reference rows alone wins, ties going to the smaller values.
 2. Between the pinned points each curve is a monotone piecewise cubic
    Hermite interpolant (PCHIP, Fritsch-Carlson tangents as in SciPy's
    PchipInterpolator), evaluated at every integer input and rounded half
    up.  PCHIP never overshoots the data, so every section falls
    monotonically, keeps the steep drop over the last two steps, and hits
    every pinned point exactly.
-3. The script checks the properties of Part 3.5 (end values, monotone,
+3. The script checks the properties the printer needs (end values, monotone,
    0 only at 255, every pinned entry) and both worked examples, byte for
    byte, before printing anything.
 
@@ -37,9 +37,9 @@ import math
 import sys
 
 # ---------------------------------------------------------------------------
-# Telling rows of Part 3.5: input -> (normal blue, green, red, soft blue,
+# Reference rows: input -> (normal blue, green, red, soft blue,
 # green, red).  Sections are in plane order: 0 blue, 1 green, 2 red.
-TELLING = {
+REFERENCE_ROWS = {
     0: (215, 221, 218, 215, 221, 218),
     32: (175, 182, 178, 177, 180, 176),
     64: (145, 152, 148, 150, 154, 148),
@@ -137,7 +137,7 @@ def _check_mt():
 
 
 # ---------------------------------------------------------------------------
-# A model of SmearControl (Part 3.5) for the worked examples.  Python's >>
+# A model of SmearControl for the worked examples.  Python's >>
 # on ints is an arithmetic (floor) shift, as the stage requires.
 def smear_control(src, width, height, hotlut):
     g = MT19937()
@@ -256,23 +256,23 @@ def curve(points):
     return [int(math.floor(f(x) + 0.5)) for x in range(256)]
 
 
-def telling_points(column):
-    return {x: row[column] for x, row in TELLING.items()}
+def reference_points(column):
+    return {x: row[column] for x, row in REFERENCE_ROWS.items()}
 
 
 # ---------------------------------------------------------------------------
 def solve_normal():
     """The normal table, with the worked-example pins solved for."""
-    red_points = telling_points(RED)
+    red_points = reference_points(RED)
     red_points.update(NORMAL_RED_PINS)
     red = curve(red_points)
-    base = {BLUE: curve(telling_points(BLUE)), GREEN: curve(telling_points(GREEN))}
-    smooth = {s: pchip(telling_points(s)) for s in (BLUE, GREEN)}
+    base = {BLUE: curve(reference_points(BLUE)), GREEN: curve(reference_points(GREEN))}
+    smooth = {s: pchip(reference_points(s)) for s in (BLUE, GREEN)}
 
     # Plane order of the example output: plane 0 blue, 1 green, 2 red.
     solved = {}
     for section in (BLUE, GREEN):
-        hi, lo = TELLING[96][section], TELLING[128][section]
+        hi, lo = REFERENCE_ROWS[96][section], REFERENCE_ROWS[128][section]
         want = EXAMPLE1["output"][4 * section:4 * section + 4]
         candidates = []
         for a in range(lo, hi + 1):          # v(100)
@@ -296,7 +296,7 @@ def solve_normal():
     pins = {RED: dict(NORMAL_RED_PINS)}
     for section in (BLUE, GREEN):
         a, b, _ = solved[section]
-        points = telling_points(section)
+        points = reference_points(section)
         points.update({100: a, 114: b})
         sections[section] = curve(points)
         pins[section] = {100: a, 114: b}
@@ -304,7 +304,7 @@ def solve_normal():
 
 
 def make_soft():
-    return curve(telling_points(3)) + curve(telling_points(4)) + curve(telling_points(5))
+    return curve(reference_points(3)) + curve(reference_points(4)) + curve(reference_points(5))
 
 
 def check(table, name, columns, pins):
@@ -317,8 +317,8 @@ def check(table, name, columns, pins):
         assert sec[0] == ends[s], label
         assert all(sec[x] >= sec[x + 1] for x in range(255)), label + " rises"
         assert [x for x in range(256) if sec[x] == 0] == [255], label + " zero"
-        for x, row in TELLING.items():
-            assert sec[x] == row[columns[s]], "%s telling row %d" % (label, x)
+        for x, row in REFERENCE_ROWS.items():
+            assert sec[x] == row[columns[s]], "%s reference row %d" % (label, x)
         for x, value in pins.get(s, {}).items():
             assert sec[x] == value, "%s pin %d" % (label, x)
 
@@ -349,9 +349,9 @@ def main():
         "// GENERATED by tools/gen_smear_tables.py -- do not edit by hand.",
         "// Regenerate: python3 tools/gen_smear_tables.py > filter/image/smear_tables.cpp",
         "//",
-        "// The built-in smear tables of Part 3.5, 768 bytes each in plane order:",
+        "// The built-in smear tables, 768 bytes each in plane order:",
         "// section 0 the blue curve, 1 green, 2 red, indexed by the input value.",
-        "// Each curve is a monotone cubic (PCHIP) through the spec's telling rows",
+        "// Each curve is a monotone cubic (PCHIP) through the reference rows",
         "// and the entries the worked examples pin, rounded half up.",
         "// Pinned by the worked examples (normal table):",
         "//   red   v(100) = %d, v(114) = %d, v(127) = %d (stated)" % (

@@ -1,4 +1,4 @@
-// Smear control (Part 3.5): the tone curve of the print mode, the long,
+// Smear control: the tone curve of the print mode, the long,
 // middle and short per-position histories with the strong step after a
 // sudden change, the sideways smoothing and the MT19937 dither.
 #include "smear_control.h"

@@ -1,6 +1,6 @@
 // Smear control: turns the finished RGB page into the printer's three
 // planes through the print mode's tone curve, decaying per-column
-// histories and a random dither (Part 3.5).
+// histories and a random dither.
 #pragma once
 
 constexpr int kSmearLutBytes = 768;
@@ -18,7 +18,7 @@ extern const unsigned char HVX_A4_Normal_Soft[kSmearLutBytes];
 int GetSmearlut(unsigned char *hotlut, int iGammaMode);
 
 // Convert the page image into 3 * biWidth * biHeight bytes of printer data.
-// Re-seeds the generator of Part 4.1 first and draws one number for every
+// Re-seeds the MT19937 generator first and draws one number for every
 // byte of every row after the first.  Returns 0, or kStageNoMemory (nothing
 // written) when the working arrays cannot be had.
 int SmearControl(unsigned char *pSrcBitmap, unsigned int biWidth, unsigned int biHeight,

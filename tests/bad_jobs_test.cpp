@@ -173,6 +173,17 @@ TEST(BadJobs, MemoryTooSmallForThePage)
   EXPECT_EQ(LinesWith(r.err, "ERROR: Page 2: not enough memory").size(), 1u) << r.err;
   ExpectPages(r.out, {{100, 100}});
   EXPECT_TRUE(LinesWith(r.err, "PAGE: 2").empty());
+
+  // Enough for the page buffers but not for the enlargement's scratch
+  // picture: the page the printer has begun is closed, and the job fails.
+  std::string big = dir.File("big.ras"), ppd = dir.File("k.ppd");
+  WriteRaster(big, {RgbPage(4000, 4000)}, CUPS_RASTER_WRITE_COMPRESSED);
+  WritePpd(ppd, {{"stpResize", "10"}});
+  r = RunFilter({.file = big, .ppd = ppd, .memoryLimit = 130L << 20});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(LinesWith(r.err, "ERROR: Page 1: not enough memory to process the page.").size(), 1u) << r.err;
+  ASSERT_EQ(r.out.size(), 66u + 18);
+  EXPECT_EQ(r.out.substr(66), std::string(EndBlocks().begin(), EndBlocks().end()));
 }
 
 // SIGTERM at random moments of a three-page job fed through a pipe: the

@@ -179,7 +179,11 @@ def change3d(table, rgb):
 
 
 def solve_channel(values, weights, fixed_sum, lo, hi):
-    """Smallest integer changes d of values with lo <= fixed_sum + sum(w * (v + d)) <= hi."""
+    """Integer changes d of values with lo <= fixed_sum + sum(w * (v + d)) <= hi.
+
+    The least largest change wins, then the least sum of squares, then the
+    first in order, so that the result is deterministic.
+    """
     n = len(values)
     radius = 0
     while radius <= 255:

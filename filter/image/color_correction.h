@@ -6,12 +6,14 @@
 // then clrsatable, 512 signed 16-bit entries in native byte order.
 constexpr int kColorTableBytes = 1792;
 
-// Fill the zero-filled colour table from the job's derived values and the
-// saturation in force (-10 when Monochrome is on).
+// Fill the zero-filled colour table from the job's derived values (the
+// channel offsets and contrast = h = 5 * stp_contrast) and the saturation in
+// force (-10 when Monochrome is on).  Entry 0 of clrsatable keeps its fill.
 void BuildColorTable(unsigned char *colortable, int bdat, int gdat, int rdat, int contrast,
                      int stp_saturation);
 
 // Correct width pixels (3 bytes each, red first) at lpdt in place; when
 // bTableRet is non-zero each pixel then goes through the direct-map table.
+// A width of 0 or less changes nothing.
 void ColorCorrection(unsigned char *lpdt, int width, unsigned char *colortable, int bTableRet,
                      unsigned char *DmapTbl);

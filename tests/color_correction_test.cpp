@@ -1,0 +1,277 @@
+// Colour correction: the colour table built from the settings, the
+// saturation step, the tone curves, the direct-map pass, and the whole
+// stage as the filter runs it on a page.
+#include "image/color_correction.h"
+#include "image/direct_map.h"
+#include "image/smear_control.h"
+#include "settings.h"
+#include "support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Rgb = std::array<int, 3>;
+
+struct ColorTable
+{
+  std::vector<unsigned char> bytes = std::vector<unsigned char>(kColorTableBytes, 0);
+  int Blue(int n) const { return bytes[n]; }
+  int Green(int n) const { return bytes[256 + n]; }
+  int Red(int n) const { return bytes[512 + n]; }
+  int Sat(int i) const
+  {
+    int16_t v;
+    memcpy(&v, &bytes[768 + 2 * i], 2);
+    return v;
+  }
+};
+
+ColorTable Build(const PrintSettings &s)
+{
+  const DerivedValues d = DeriveValues(s);
+  ColorTable t;
+  BuildColorTable(t.bytes.data(), d.bdat, d.gdat, d.rdat, d.contrast, s.monochrome ? -10 : s.stp_saturation);
+  return t;
+}
+
+Rgb Correct(ColorTable &t, Rgb in, unsigned char *DmapTbl = nullptr)
+{
+  unsigned char px[3] = {(unsigned char)in[0], (unsigned char)in[1], (unsigned char)in[2]};
+  ColorCorrection(px, 1, t.bytes.data(), DmapTbl != nullptr, DmapTbl);
+  return {px[0], px[1], px[2]};
+}
+
+TEST(ColorCorrection, CurveBuildWorkedExample)
+{
+  PrintSettings s;
+  s.stp_brightness = 2;
+  s.stp_contrast = 3;
+  s.stp_saturation = 4;
+  s.stp_red = 1;
+  s.stp_blue = -1;
+  ColorTable t, other;
+  // Every byte but clrsatable entry 0 is written, whatever the fill.
+  memset(other.bytes.data(), 0xAA, kColorTableBytes);
+  BuildColorTable(t.bytes.data(), 6, 10, 14, 15, 4);
+  BuildColorTable(other.bytes.data(), 6, 10, 14, 15, 4);
+  for (int i = 0; i < kColorTableBytes; i++)
+    EXPECT_EQ(other.bytes[i], i == 768 || i == 769 ? 0xAA : t.bytes[i]) << i;
+  const DerivedValues d = DeriveValues(s);
+  EXPECT_EQ(Rgb({d.bdat, d.gdat, d.rdat}), Rgb({6, 10, 14}));
+  EXPECT_EQ(d.contrast, 15);
+
+  // n, blue, green, red, clrsatable[256 + n]
+  const int rows[][5] = {{0, 0, 0, 0, 0},         {16, 7, 11, 15, 4},       {64, 61, 65, 69, 17},
+                         {128, 134, 138, 142, 34}, {200, 215, 219, 223, 53}, {240, 255, 255, 255, 64},
+                         {255, 255, 255, 255, 68}};
+  for (const auto &r : rows)
+  {
+    SCOPED_TRACE(r[0]);
+    EXPECT_EQ(t.Blue(r[0]), r[1]);
+    EXPECT_EQ(t.Green(r[0]), r[2]);
+    EXPECT_EQ(t.Red(r[0]), r[3]);
+    EXPECT_EQ(t.Sat(256 + r[0]), r[4]);
+    EXPECT_EQ(t.Sat(256 - r[0]), -r[4]);
+  }
+
+  // The straight line by contrast, seen through offsets that keep it in
+  // range: blue = temp + 100 for low values, red = temp - 100 for high ones.
+  struct Line
+  {
+    int contrast;
+    int temp[5];
+  };
+  const Line lines[] = {{-10, {35, 81, 128, 174, 219}},
+                        {-5, {20, 74, 128, 181, 234}},
+                        {0, {0, 64, 128, 192, 255}},
+                        {5, {-31, 48, 128, 207, 285}},
+                        {10, {-82, 22, 128, 233, 336}}};
+  const int ns[5] = {0, 64, 128, 192, 255};
+  for (const Line &l : lines)
+  {
+    ColorTable c;
+    BuildColorTable(c.bytes.data(), 100, 0, -100, 5 * l.contrast, 0);
+    for (int i = 0; i < 5; i++)
+    {
+      const int temp = l.temp[i] < 128 ? c.Blue(ns[i]) - 100 : c.Red(ns[i]) + 100;
+      EXPECT_EQ(temp, l.temp[i]) << "contrast " << l.contrast << " n " << ns[i];
+    }
+  }
+}
+
+TEST(ColorCorrection, NeutralSettingsLeaveThePageAlone)
+{
+  ColorTable t = Build(PrintSettings{});
+  for (int n = 0; n < 256; n++)
+    ASSERT_EQ(Rgb({t.Red(n), t.Green(n), t.Blue(n)}), Rgb({n, n, n}));
+  for (int i = 0; i < 512; i++)
+    ASSERT_EQ(t.Sat(i), 0);
+
+  std::vector<unsigned char> row(3 * 997), before;
+  for (size_t i = 0; i < row.size(); i++)
+    row[i] = (unsigned char)(i * 37 + i / 3);
+  before = row;
+  ColorCorrection(row.data(), 997, t.bytes.data(), 0, nullptr);
+  EXPECT_EQ(row, before);
+}
+
+TEST(ColorCorrection, BalanceRoundsTowardZeroAndCurvesClamp)
+{
+  PrintSettings red;
+  red.stp_red = 1;
+  ColorTable t = Build(red);
+  EXPECT_EQ(t.Blue(0), 0);
+  EXPECT_EQ(t.Blue(255), 254);
+  EXPECT_EQ(t.Red(0), 3);
+
+  PrintSettings contrast;
+  contrast.stp_contrast = 10;
+  ColorTable c = Build(contrast);
+  for (int n = 0; n < 256; n++)
+  {
+    const int expect = n <= 50 ? 0 : n == 51 ? 1 : n == 205 ? 254 : n >= 206 ? 255 : -1;
+    if (expect >= 0)
+    {
+      EXPECT_EQ(c.Blue(n), expect) << n;
+    }
+    EXPECT_EQ(c.Green(n), c.Blue(n));
+    EXPECT_EQ(c.Red(n), c.Blue(n));
+  }
+
+  // Contrast beyond 25 turns the divisor negative: the curve falls.
+  PrintSettings steep;
+  steep.stp_contrast = 30;
+  ColorTable f = Build(steep);
+  EXPECT_EQ(f.Blue(0), 255);   // (0 - 128 * 150) / -22 = 872
+  EXPECT_EQ(f.Blue(255), 0);   // (32640 - 19200) / -22 = -610
+}
+
+TEST(ColorCorrection, SaturationAndMonochrome)
+{
+  PrintSettings mono;
+  mono.monochrome = 1;
+  mono.stp_saturation = 7;  // replaced by -10
+  ColorTable m = Build(mono);
+  EXPECT_EQ(Correct(m, {255, 0, 0}), Rgb({85, 84, 84}));
+  EXPECT_EQ(Correct(m, {0, 255, 0}), Rgb({84, 85, 84}));
+  EXPECT_EQ(Correct(m, {10, 200, 30}), Rgb({80, 80, 80}));
+  EXPECT_EQ(Correct(m, {100, 100, 100}), Rgb({100, 100, 100}));
+
+  PrintSettings sat;
+  sat.stp_saturation = 5;
+  ColorTable s = Build(sat);
+  EXPECT_EQ(Correct(s, {200, 100, 50}), Rgb({241, 92, 17}));
+  EXPECT_EQ(Correct(s, {255, 0, 0}), Rgb({255, 0, 0}));
+  EXPECT_EQ(Correct(s, {90, 90, 90}), Rgb({90, 90, 90}));
+}
+
+TEST(ColorCorrection, CurvesAreStoredBlueGreenRed)
+{
+  PrintSettings blue;
+  blue.stp_blue = 2;
+  ColorTable t = Build(blue);
+  EXPECT_EQ(t.Blue(100), 106);
+  EXPECT_EQ(t.Red(100), 97);
+  EXPECT_EQ(Correct(t, {100, 100, 100}), Rgb({97, 97, 106}));
+  EXPECT_EQ(Correct(t, {0, 0, 0}), Rgb({0, 0, 6}));
+}
+
+TEST(ColorCorrection, RowWidthAndDirectMap)
+{
+  PrintSettings bright;
+  bright.stp_brightness = 4;
+  ColorTable t = Build(bright);
+
+  // Widths of 0 or less correct nothing; a row of more than 32767 pixels is
+  // corrected to its end.
+  std::vector<unsigned char> row(3 * 40000, 60);
+  ColorCorrection(row.data(), 0, t.bytes.data(), 0, nullptr);
+  ColorCorrection(row.data(), -5, t.bytes.data(), 0, nullptr);
+  EXPECT_EQ(row, std::vector<unsigned char>(3 * 40000, 60));
+  ColorCorrection(row.data(), 39999, t.bytes.data(), 0, nullptr);
+  EXPECT_EQ(std::vector<unsigned char>(row.begin(), row.end() - 3), std::vector<unsigned char>(3 * 39999, 80));
+  EXPECT_EQ(row[3 * 39999], 60);
+
+  // With the direct-map table loaded, each pixel goes through the curves
+  // and then through the table.
+  std::vector<unsigned char> dmap(kDmapTblBytes);
+  InitDmapTbl(dmap.data(), kDmapTblBytes, 1);
+  EXPECT_EQ(Correct(t, {80, 130, 180}, dmap.data()), Rgb({105, 142, 209}));  // (100, 150, 200) in the table
+  EXPECT_EQ(Correct(t, {235, 235, 235}, dmap.data()), Rgb({255, 255, 255}));
+  InitDmapTbl(dmap.data(), kDmapTblBytes, 0);
+  PrintSettings neutral;
+  ColorTable n = Build(neutral);
+  EXPECT_EQ(Correct(n, {200, 150, 100}, dmap.data()), Rgb({189, 139, 114}));
+}
+
+// A one-row page corrected as the settings say.
+std::vector<unsigned char> Corrected(std::vector<unsigned char> row, const PrintSettings &s)
+{
+  ColorTable t = Build(s);
+  std::vector<unsigned char> dmap(kDmapTblBytes);
+  if (s.directmap)
+    InitDmapTbl(dmap.data(), kDmapTblBytes, s.print_mode);
+  ColorCorrection(row.data(), (int)row.size() / 3, t.bytes.data(), s.directmap, dmap.data());
+  return row;
+}
+
+// The printer data the filter should send for that row: smear control run
+// on it, whatever smear control does.
+std::vector<unsigned char> PrinterData(std::vector<unsigned char> row, int print_mode)
+{
+  std::vector<unsigned char> hotlut(kSmearLutBytes), data(row.size());
+  GetSmearlut(hotlut.data(), print_mode);
+  SmearControl(row.data(), (unsigned)row.size() / 3, 1, hotlut.data(), data.data());
+  return data;
+}
+
+TEST(ColorCorrection, FilterCorrectsThePageFromJobAndPpdSettings)
+{
+  TempDir dir;
+  const std::string ras = dir.File("row.ras"), plain = dir.File("plain.ppd"), mono = dir.File("mono.ppd");
+  // Greys, primaries and mixed colours.
+  const std::vector<unsigned char> pixels = {16, 16, 16, 64, 64, 64, 128, 128, 128, 200, 200, 200,
+                                             255, 0, 0, 0, 255, 0, 10, 200, 30, 200, 100, 50,
+                                             100, 150, 200, 250, 20, 130, 0, 0, 0, 255, 255, 255};
+  WriteRaster(ras, {RgbPageFrom((unsigned)pixels.size() / 3, 1, pixels)});
+  WritePpd(plain, {});
+  WritePpd(mono, {{"Monochrome", "true"}, {"DirectMap", "true"}, {"stpBlue", "2"}, {"PrintMode", "0"}});
+
+  // From the job options: the worked example, whose greys follow its curves.
+  PrintSettings s;
+  s.stp_brightness = 2;
+  s.stp_contrast = 3;
+  s.stp_saturation = 4;
+  s.stp_red = 1;
+  s.stp_blue = -1;
+  std::vector<unsigned char> row = Corrected(pixels, s);
+  EXPECT_EQ(std::vector<unsigned char>(row.begin(), row.begin() + 12),
+            std::vector<unsigned char>({15, 11, 7, 69, 65, 61, 142, 138, 134, 223, 219, 215}));
+  FilterResult job = RunFilter({.options = "stpBrightness=2 stpContrast=3 stpSaturation=4 stpRed=1 stpBlue=-1",
+                                .file = ras, .ppd = plain});
+  ASSERT_EQ(job.status, 0) << job.err;
+  EXPECT_EQ(SplitPages(job.out).at(0).data, PrinterData(row, 0));
+
+  // From the PPD defaults: Monochrome and DirectMap on, blue balance 2, the
+  // soft table; then the job asks for the normal one.
+  for (int print_mode : {0, 1})
+  {
+    PrintSettings m;
+    m.monochrome = 1;
+    m.stp_blue = 2;
+    m.directmap = 1;
+    m.print_mode = print_mode;
+    FilterResult r = RunFilter({.options = print_mode ? "PrintMode=1" : "", .file = ras, .ppd = mono});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(SplitPages(r.out).at(0).data, PrinterData(Corrected(pixels, m), print_mode)) << print_mode;
+  }
+}
+
+}  // namespace

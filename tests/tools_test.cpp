@@ -50,11 +50,11 @@ ToolRun Inspect(const std::vector<std::string> &args) { return Tool(KELVO_INSPEC
 ToolRun Chart(const std::vector<std::string> &args) { return Tool(KELVO_CHART_PATH, args); }
 
 // The printer stream of the filter for the given pages, made with a PPD
-// whose MultiChop default is 3.
-std::string Stream(const TempDir &dir, const std::vector<RasterPage> &pages)
+// whose MultiChop default is 3 and with the given print mode.
+std::string Stream(const TempDir &dir, const std::vector<RasterPage> &pages, const std::string &printMode = "0")
 {
   WriteRaster(dir.File("job.ras"), pages);
-  WritePpd(dir.File("p.ppd"), {{"MultiChop", "3"}});
+  WritePpd(dir.File("p.ppd"), {{"MultiChop", "3"}, {"PrintMode", printMode}});
   FilterResult r = RunFilter({.file = dir.File("job.ras"), .ppd = dir.File("p.ppd")});
   EXPECT_EQ(r.status, 0) << r.err;
   return r.out;
@@ -143,12 +143,14 @@ TEST(Inspect, PreviewApproximatesThePicture)
   TempDir dir;
   auto colour = [](unsigned char r, unsigned char g, unsigned char b)
   { return [=](unsigned, unsigned, unsigned char *p) { p[0] = r, p[1] = g, p[2] = b; }; };
-  Write(dir.File("s.prn"), Stream(dir, {RgbPage(40, 30, colour(255, 255, 255)), RgbPage(40, 30, colour(200, 128, 60)),
-                                        RgbPage(40, 30, colour(20, 240, 100))}));
   std::filesystem::create_directory(dir.File("png"));
   for (const char *mode : {"0", "1"})
   {
     SCOPED_TRACE(mode);
+    Write(dir.File("s.prn"), Stream(dir,
+                                    {RgbPage(40, 30, colour(255, 255, 255)), RgbPage(40, 30, colour(200, 128, 60)),
+                                     RgbPage(40, 30, colour(20, 240, 100))},
+                                    mode));
     ToolRun r = Inspect({"--png", dir.File("png"), "--mode", mode, dir.File("s.prn")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("page 3: preview " + dir.File("png") + "/page-3.png"), std::string::npos) << r.out;

@@ -87,11 +87,17 @@ TEST_F(Cupsfilter, PdfThroughGhostscript)
   EXPECT_TRUE(out == Direct("")) << "the chain changed the chart's pixels";
   EXPECT_TRUE(pages[0].data != pages[1].data) << "the two pages differ in their page marks";
 
-  // On 6 x 8 the 6 x 4 chart sits in the middle of a 2504-row page whose
-  // height the printer recognises; the paper above it stays white.
-  out = Print(dir_.File("chart.pdf"), {"PageSize=6x8", "MultiChop=3"});
+  // A chart as large as a 6 x 8 inch page, whose 2504 rows the printer
+  // recognises, on that page size with cut mode 3.
+  CommandResult chart = RunCommand({ChartTool(), "--size", "1800x2504", "--pages", "2", "--pdf",
+                                    dir_.File("chart8.pdf"), "--raster", dir_.File("chart8.ras")});
+  ASSERT_EQ(chart.status, 0) << chart.err;
+  out = Print(dir_.File("chart8.pdf"), {"PageSize=6x8", "MultiChop=3"});
   pages = SplitPages(out);
   ASSERT_EQ(pages.size(), 2u);
+  FilterResult direct = RunFilter({.options = "PageSize=6x8 MultiChop=3", .file = dir_.File("chart8.ras"),
+                                   .ppd = BuiltPpd()});
+  EXPECT_TRUE(out == direct.out) << "the chain changed the chart's pixels";
   for (const PageBlocks &page : pages)
   {
     EXPECT_EQ(page.width(), 1800u);
@@ -100,7 +106,7 @@ TEST_F(Cupsfilter, PdfThroughGhostscript)
     EXPECT_EQ(page.end, EndBlocks());
     if (SmearCurveIsReal(0))
     {
-      EXPECT_TRUE(RowsAreBlank(page, 0, (2504 - kChartHeight) / 2 + WhiteRows()));
+      EXPECT_TRUE(RowsAreBlank(page, 0, ChartLayout(2504).ramps - 8));
     }
   }
   if (!SmearCurveIsReal(0))

@@ -2,7 +2,6 @@
 // previews) and the test chart generator.
 #include "png_io.h"
 #include "support/fixtures.h"
-#include "test_chart.h"
 
 #include <gtest/gtest.h>
 
@@ -230,34 +229,6 @@ TEST(Chart, DeterministicInEveryFormat)
   EXPECT_EQ(Chart({"--size", "3x2", "--png", dir.File("c.png")}).status, 2);
   EXPECT_EQ(Chart({"--pages", "0", "--png", dir.File("c.png")}).status, 2);
   EXPECT_EQ(Chart({}).status, 2);
-}
-
-TEST(Chart, HoldsItsBands)
-{
-  const unsigned w = 1800, h = 1200;
-  std::vector<unsigned char> c = DrawChart(w, h, 1);
-  const ChartBands b = ChartLayout(h);
-  auto at = [&](unsigned x, unsigned y) { return &c[3 * ((size_t)y * w + x)]; };
-  // White band: every byte 255.
-  for (size_t i = 0; i < 3 * (size_t)w * b.ramps; i++)
-    ASSERT_EQ(c[i], 255) << "byte " << i;
-  // Grey steps: 16 neutral steps from 0 to 255.
-  const unsigned y = b.greys + 2;
-  for (unsigned step = 0; step < 16; step++)
-  {
-    const unsigned char *p = at(step * w / 16 + w / 32, y);
-    EXPECT_EQ(p[0], step * 17);
-    EXPECT_TRUE(p[0] == p[1] && p[1] == p[2]);
-  }
-  // Ramps: the red ramp is black at the left, red in the middle, white at the right.
-  EXPECT_EQ(at(0, b.ramps + 1)[0], 0);
-  EXPECT_EQ(at(w / 2, b.ramps + 1)[0], 255);
-  EXPECT_EQ(at(w / 2, b.ramps + 1)[1], 0);
-  EXPECT_EQ(at(w - 1, b.ramps + 1)[1], 255);
-  // A skin tone and the 1-pixel line pairs.
-  const unsigned char skin[3] = {224, 172, 140};
-  EXPECT_EQ(memcmp(at(3 * w / 16 + 5, b.patches + 5), skin, 3), 0);
-  EXPECT_NE(at(10, b.lines + 5)[0], at(11, b.lines + 5)[0]);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -82,6 +83,8 @@ protected:
     pid_ = fork();
     if (pid_ == 0)
     {
+      // cupsd goes with the test even when the test is killed.
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
       int log = open(dir_.File("log/cupsd.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(log, 1);
       dup2(log, 2);

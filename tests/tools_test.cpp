@@ -1,6 +1,8 @@
 // The tools around the filter: kelvo-inspect (decoding, framing checks,
 // previews) and the test chart generator.
+#include "image/smear_control.h"
 #include "png_io.h"
+#include "preview.h"
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>
@@ -166,6 +168,44 @@ TEST(Inspect, PreviewApproximatesThePicture)
       for (size_t i = 0; i < rgb.size(); i++)
         ASSERT_NEAR(rgb[i], want[page][i % 3], page == 0 ? 0 : 3) << "page " << page + 1 << " byte " << i;
     }
+  }
+}
+
+// The inverse takes each printer value back to the input the curve gives
+// it for; a flat curve (no smear table built in) keeps the values.
+TEST(Inspect, InverseCurve)
+{
+  unsigned char curve[256], inverse[256];
+  for (int x = 0; x < 256; x++)
+    curve[x] = (unsigned char)(x < 100 ? 200 - x : x < 104 ? 100 : (255 - x) * 100 / 151);
+  InverseCurve(curve, inverse);
+  EXPECT_EQ(inverse[150], 50);
+  EXPECT_EQ(inverse[100], 102) << "the middle of the flat run 100..104";
+  EXPECT_EQ(inverse[250], 0) << "beyond the curve's top: its darkest input";
+  EXPECT_EQ(inverse[0], 255);
+
+  const unsigned char flat[256] = {};
+  InverseCurve(flat, inverse);
+  for (int v = 0; v < 256; v++)
+    ASSERT_EQ(inverse[v], v);
+
+  // Both built-in curves: a white page (all planes 0) previews white, and
+  // every input the curve keeps apart comes back exactly.
+  for (int mode : {0, 1})
+  {
+    unsigned char hotlut[kSmearLutBytes];
+    GetSmearlut(hotlut, mode);
+    for (int c = 0; c < 3; c++)
+    {
+      InverseCurve(hotlut + 256 * c, inverse);
+      for (int x = 1; x < 255; x++)
+      {
+        if (hotlut[256 * c + x - 1] != hotlut[256 * c + x] && hotlut[256 * c + x] != hotlut[256 * c + x + 1])
+          EXPECT_EQ(inverse[hotlut[256 * c + x]], x) << "mode " << mode << " channel " << c;
+      }
+    }
+    const std::vector<unsigned char> planes(3 * 6, 0);
+    EXPECT_EQ(PreviewPicture(planes.data(), 3, 2, hotlut), std::vector<unsigned char>(18, 255));
   }
 }
 

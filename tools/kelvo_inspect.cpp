@@ -13,6 +13,7 @@
 // page, the block and the byte offset) and 2 for wrong arguments.
 #include "image/smear_control.h"
 #include "png_io.h"
+#include "preview.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -151,58 +152,9 @@ std::string ParsePage(const std::vector<unsigned char> &s, size_t pos, int numbe
   return std::string();
 }
 
-// The input value whose curve value is nearest to each printer value (the
-// middle of a run of equal candidates).  A curve without any rise or fall
-// says nothing about the input, so the printer value is kept as it is.
-void InverseCurve(const unsigned char *curve, unsigned char *inverse)
-{
-  unsigned lo = 255, hi = 0;
-  for (int x = 0; x < 256; x++)
-  {
-    lo = curve[x] < lo ? curve[x] : lo;
-    hi = curve[x] > hi ? curve[x] : hi;
-  }
-  for (int v = 0; v < 256; v++)
-  {
-    if (lo == hi)
-    {
-      inverse[v] = (unsigned char)v;
-      continue;
-    }
-    int best = 256, sum = 0, count = 0;
-    for (int x = 0; x < 256; x++)
-    {
-      int d = abs((int)curve[x] - v);
-      if (d < best)
-      {
-        best = d;
-        sum = x;
-        count = 1;
-      }
-      else if (d == best)
-      {
-        sum += x;
-        count++;
-      }
-    }
-    inverse[v] = (unsigned char)((2 * sum + count) / (2 * count));
-  }
-}
-
 bool WritePreview(const Page &page, const unsigned char *hotlut, const std::string &path, std::string *error)
 {
-  // Plane 0 carries blue, 1 green, 2 red; hotlut holds red, green, blue.
-  unsigned char inverse[3][256];
-  for (int c = 0; c < 3; c++)
-    InverseCurve(hotlut + 256 * c, inverse[c]);
-  const size_t plane = (size_t)page.width * page.height;
-  std::vector<unsigned char> rgb(3 * plane);
-  for (size_t i = 0; i < plane; i++)
-  {
-    rgb[3 * i] = inverse[0][page.data[2 * plane + i]];
-    rgb[3 * i + 1] = inverse[1][page.data[plane + i]];
-    rgb[3 * i + 2] = inverse[2][page.data[i]];
-  }
+  std::vector<unsigned char> rgb = PreviewPicture(page.data, page.width, page.height, hotlut);
   return WritePng(path, page.width, page.height, rgb.data(), 300, error);
 }
 

@@ -200,8 +200,11 @@ TEST(Inspect, InverseCurve)
       InverseCurve(hotlut + 256 * c, inverse);
       for (int x = 1; x < 255; x++)
       {
-        if (hotlut[256 * c + x - 1] != hotlut[256 * c + x] && hotlut[256 * c + x] != hotlut[256 * c + x + 1])
-          EXPECT_EQ(inverse[hotlut[256 * c + x]], x) << "mode " << mode << " channel " << c;
+        const unsigned char *v = hotlut + 256 * c;
+        if (v[x - 1] != v[x] && v[x] != v[x + 1])
+        {
+          EXPECT_EQ(inverse[v[x]], x) << "mode " << mode << " channel " << c;
+        }
       }
     }
     const std::vector<unsigned char> planes(3 * 6, 0);

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs what the project needs (Debian packages), builds it, and then
-#   demo: prints a generated sample job through the filter into out/
+#   demo: prints the test chart through the real CUPS chain into out/
+#         (extra -o NAME=VALUE arguments are passed on as job options)
 #   test: runs the whole test suite, then again under AddressSanitizer and
 #         UndefinedBehaviorSanitizer, then a short fuzz run of each target
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PACKAGES=(build-essential cmake pkg-config libcups2-dev libgtest-dev libgmock-dev libbenchmark-dev
-          libpng-dev cups cups-client cups-filters cups-ppdc clang libclang-rt-14-dev valgrind)
+          libpng-dev zlib1g-dev cups cups-client cups-filters cups-ppdc ghostscript clang
+          libclang-rt-14-dev valgrind)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -30,14 +32,38 @@ build() {
 
 case "${1:-}" in
   demo)
+    shift
     install_missing
     build
     mkdir -p out
-    build/tools/kelvo-sample out/sample.ras 2 600 400
-    build/rastertokelvo 1 "$(id -un)" sample 1 "" out/sample.ras > out/sample.prn 2> out/sample.log
-    tail -n 1 out/sample.log
-    build/tools/kelvo-inspect out/sample.prn
-    echo "Printer stream: out/sample.prn, filter log: out/sample.log"
+    # The chart at the size of a 6 x 8 inch print (1800 x 2504 at 300 dpi).
+    build/tools/kelvo-chart --size 1800x2504 --png out/chart.png
+    # cupsfilter runs the filters of a ServerBin: one that holds the built
+    # filter beside the system's own (root-owned, as CUPS requires).
+    serverbin=$(mktemp -d)
+    trap 'rm -rf "$serverbin"' EXIT
+    system=$(cups-config --serverbin)
+    for entry in "$system"/*; do
+      [ "$(basename "$entry")" = filter ] || ln -s "$entry" "$serverbin/"
+    done
+    mkdir "$serverbin/filter"
+    for f in "$system"/filter/*; do ln -s "$f" "$serverbin/filter/"; done
+    rm -f "$serverbin/filter/rastertokelvo"
+    install -m 0755 build/rastertokelvo "$serverbin/filter/rastertokelvo"
+    chmod 0755 "$serverbin"
+    echo "ServerBin $serverbin" > "$serverbin/cups-files.conf"
+    # imagetoraster fills the page only with print-scaling=fill.
+    if ! cupsfilter -c "$serverbin/cups-files.conf" -p "$PWD/build/ppd/kelvo-photo.ppd" -m printer/foo -e \
+         -o PageSize=6x8 -o print-scaling=fill "$@" out/chart.png > out/chart.prn 2> out/chart.log; then
+      grep -E "^(ERROR|WARN)" out/chart.log >&2 || tail -n 20 out/chart.log >&2
+      echo "cupsfilter failed; its log is out/chart.log" >&2
+      exit 1
+    fi
+    grep -E "^DEBUG: [a-z_]+\([0-9]\)=" out/chart.log | sed 's/^DEBUG: /setting: /'
+    mode=$(grep -oE "^DEBUG: print_mode\([0-9]\)=-?[0-9]+" out/chart.log | tail -n 1 | sed 's/.*=//')
+    rm -f out/page-*.png
+    build/tools/kelvo-inspect --quiet --mode "${mode:-0}" --png out out/chart.prn
+    echo "Test chart: out/chart.png, printer stream: out/chart.prn, CUPS log: out/chart.log"
     ;;
   test)
     install_missing
@@ -51,7 +77,7 @@ case "${1:-}" in
     ./tools/fuzz.sh "${KELVO_FUZZ_SECONDS:-120}"
     ;;
   *)
-    echo "usage: $0 demo|test" >&2
+    echo "usage: $0 demo [-o NAME=VALUE ...] | test" >&2
     exit 2
     ;;
 esac

@@ -1,0 +1,307 @@
+// A private cupsd on 127.0.0.1 with its configuration, spool and logs in a
+// temporary folder, and a Kelvo printer on a file: device: adding it with
+// the PPD, its options as lpoptions lists them, printing with lp, and
+// cancelling a job while it prints.
+#include "cups_support.h"
+
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+int FreePort()
+{
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(addr);
+  int port = 0;
+  if (bind(s, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0 &&
+      getsockname(s, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
+    port = ntohs(addr.sin_port);
+  close(s);
+  return port;
+}
+
+bool Accepts(int port)
+{
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons((uint16_t)port);
+  bool ok = connect(s, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0;
+  close(s);
+  return ok;
+}
+
+class Cupsd : public ::testing::Test
+{
+protected:
+  void SetUp() override
+  {
+    if (FindProgram("cupsd").empty() || FindProgram("lpadmin").empty() || FindProgram("lp").empty())
+      GTEST_SKIP() << "cupsd and its clients are not installed";
+    if (getuid() != 0)
+      GTEST_SKIP() << "a cupsd of its own needs root (CUPS runs filters only from root-owned folders)";
+    WriteCharts(dir_.path());
+    port_ = FreePort();
+    ASSERT_GT(port_, 0);
+    server_ = "CUPS_SERVER=127.0.0.1:" + std::to_string(port_);
+    const std::string serverBin = MakeServerBin(dir_.path());
+    for (const char *sub : {"log", "spool", "cache", "state"})
+      mkdir(dir_.File(sub).c_str(), 0755);
+    // No TempDir: cupsd refuses one below /tmp when it runs as root.
+    std::ofstream(dir_.File("cups-files.conf"))
+        << "ServerRoot " << dir_.path() << "\nServerBin " << serverBin << "\nRequestRoot " << dir_.File("spool")
+        << "\nCacheDir " << dir_.File("cache") << "\nStateDir " << dir_.File("state") << "\nErrorLog "
+        << dir_.File("log/error_log") << "\nAccessLog " << dir_.File("log/access_log") << "\nPageLog "
+        << dir_.File("log/page_log") << "\nFileDevice Yes\n";
+    std::ofstream(dir_.File("cupsd.conf"))
+        << "Listen 127.0.0.1:" << port_
+        << "\nLogLevel debug\nBrowsing No\nWebInterface No\nDefaultAuthType None\n"
+           "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+           "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n";
+
+    pid_ = fork();
+    if (pid_ == 0)
+    {
+      // cupsd goes with the test even when the test is killed.
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      int log = open(dir_.File("log/cupsd.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(log, 1);
+      dup2(log, 2);
+      execl(FindProgram("cupsd").c_str(), "cupsd", "-f", "-c", dir_.File("cupsd.conf").c_str(), "-s",
+            dir_.File("cups-files.conf").c_str(), (char *)nullptr);
+      _exit(127);
+    }
+    ASSERT_GT(pid_, 0);
+    for (int i = 0; i < 100 && !Accepts(port_); i++)
+    {
+      int status;
+      ASSERT_EQ(waitpid(pid_, &status, WNOHANG), 0) << "cupsd ended at start-up: " << ReadFile(dir_.File("log/cupsd.out"))
+                                                    << ReadFile(dir_.File("log/error_log"));
+      std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_TRUE(Accepts(port_)) << "cupsd does not listen on port " << port_;
+  }
+
+  void TearDown() override
+  {
+    if (pid_ <= 0)
+      return;
+    kill(pid_, SIGTERM);
+    int status;
+    for (int i = 0; i < 100; i++)
+    {
+      if (waitpid(pid_, &status, WNOHANG) == pid_)
+        return;
+      std::this_thread::sleep_for(50ms);
+    }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+  }
+
+  CommandResult Client(const std::vector<std::string> &argv) { return RunCommand(argv, {server_}); }
+
+  // Add the printer with the project's PPD on a file: device.  cupsd opens
+  // the device file without creating it, so it must exist.
+  void AddPrinter(const std::string &name, const std::string &device)
+  {
+    CommandResult r = Client({"lpadmin", "-p", name, "-E", "-v", "file://" + device, "-P", BuiltPpd()});
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+
+  int Submit(const std::string &printer, const std::vector<std::string> &options, const std::string &file)
+  {
+    std::vector<std::string> argv = {"lp", "-d", printer};
+    for (const std::string &o : options)
+    {
+      argv.push_back("-o");
+      argv.push_back(o);
+    }
+    argv.push_back(file);
+    CommandResult r = Client(argv);
+    EXPECT_EQ(r.status, 0) << r.err;
+    size_t dash = r.out.find(printer + "-");
+    return dash == std::string::npos ? 0 : atoi(r.out.c_str() + dash + printer.size() + 1);
+  }
+
+  ipp_jstate_t JobState(int id)
+  {
+    http_t *http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+    if (http == nullptr)
+      return (ipp_jstate_t)0;
+    cups_job_t *jobs = nullptr;
+    int n = cupsGetJobs2(http, &jobs, nullptr, 0, CUPS_WHICHJOBS_ALL);
+    ipp_jstate_t state = (ipp_jstate_t)0;
+    for (int i = 0; i < n; i++)
+      if (jobs[i].id == id)
+        state = jobs[i].state;
+    cupsFreeJobs(n, jobs);
+    httpClose(http);
+    return state;
+  }
+
+  ipp_jstate_t WaitForJob(int id)
+  {
+    ipp_jstate_t state = (ipp_jstate_t)0;
+    for (int i = 0; i < 300; i++)
+    {
+      state = JobState(id);
+      if (state >= IPP_JSTATE_CANCELED)
+        break;
+      std::this_thread::sleep_for(100ms);
+    }
+    return state;
+  }
+
+  std::string JobLog(int id)
+  {
+    const std::string tag = "[Job " + std::to_string(id) + "] ";
+    std::string lines;
+    for (const std::string &line : LinesWith(ReadFile(dir_.File("log/error_log")), ""))
+    {
+      size_t at = line.find(tag);
+      if (at != std::string::npos)
+        lines += line.substr(at + tag.size()) + "\n";
+    }
+    return lines;
+  }
+
+  TempDir dir_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+  std::string server_;
+};
+
+TEST_F(Cupsd, LpoptionsListsTheFilterOptions)
+{
+  AddPrinter("kelvo", dir_.File("out.prn"));
+  CommandResult r = Client({"lpoptions", "-p", "kelvo", "-l"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string listed = "\n" + r.out;
+  for (const char *line : {"stpBrightness/Brightness: -10 ", "stpContrast/Contrast: ", "stpSaturation/Saturation: ",
+                           "stpResize/Resize: -20 ", "stpSharpness/Sharpness: -4 ", "stpRed/Red: ",
+                           "stpGreen/Green: ", "stpBlue/Blue: ", "PrintMode/Print Mode: *0 1",
+                           "MultiChop/Cut Mode: *0 1 2 3", "DirectMap/Colour Table: *false true",
+                           "Monochrome/Black and White: *false true", "PageSize/Media Size: *6x4 6x8 6x9 6x10 6x12"})
+    EXPECT_NE(listed.find(std::string("\n") + line), std::string::npos) << line << listed;
+}
+
+// A job through cupsd gives the printer the same bytes as cupsfilter gives
+// for the same file and options, and the log tells the settings used.
+TEST_F(Cupsd, LpPrintsWhatCupsfilterPrints)
+{
+  const std::string device = dir_.File("out.prn");
+  std::ofstream(device).close();
+  AddPrinter("kelvo", device);
+  const std::vector<std::string> options = {"print-scaling=fill", "PrintMode=1", "stpBrightness=3"};
+  int id = Submit("kelvo", options, dir_.File("chart.png"));
+  ASSERT_GT(id, 0);
+  ASSERT_EQ(WaitForJob(id), IPP_JSTATE_COMPLETED) << JobLog(id);
+
+  std::ofstream(dir_.File("cupsfilter.conf")) << "ServerBin " << dir_.path() << "/serverbin\n";
+  std::vector<std::string> argv = {"cupsfilter", "-c", dir_.File("cupsfilter.conf"), "-p", BuiltPpd(), "-m",
+                                   "printer/foo", "-e"};
+  for (const std::string &o : options)
+  {
+    argv.push_back("-o");
+    argv.push_back(o);
+  }
+  argv.push_back(dir_.File("chart.png"));
+  CommandResult direct = RunCommand(argv);
+  ASSERT_EQ(direct.status, 0) << direct.err;
+
+  const std::string printed = ReadFile(device);
+  EXPECT_EQ(SplitPages(printed).size(), 1u);
+  EXPECT_TRUE(printed == direct.out) << printed.size() << " bytes printed, " << direct.out.size()
+                                     << " from cupsfilter";
+  const std::string log = JobLog(id);
+  for (const char *line : {"stp_brightness(1)=3\n", "print_mode(1)=1\n", "stp_contrast(2)=0\n", "directmap(2)=0\n"})
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+  EXPECT_NE(log.find("rastertokelvo) exited with no errors"), std::string::npos) << log;
+}
+
+// The device is a pipe that the test reads only when it chooses: the filter
+// blocks in the middle of the image data until the job is cancelled, then
+// closes the page with its end blocks and ends normally.
+TEST_F(Cupsd, CancelWhilePrinting)
+{
+  const std::string device = dir_.File("printer.fifo");
+  ASSERT_EQ(mkfifo(device.c_str(), 0600), 0);
+  int fd = open(device.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  AddPrinter("slow", device);
+  int id = Submit("slow", {"print-scaling=fill"}, dir_.File("chart.png"));
+  ASSERT_GT(id, 0);
+
+  // Wait until the image data has begun: from then on the filter is
+  // blocked writing the page, which the pipe cannot hold.
+  int queued = 0;
+  for (int i = 0; i < 600 && queued <= 77; i++)
+  {
+    std::this_thread::sleep_for(50ms);
+    ioctl(fd, FIONREAD, &queued);
+  }
+  ASSERT_GT(queued, 77) << "the image data did not reach the device\n" << JobLog(id);
+  ASSERT_EQ(JobState(id), IPP_JSTATE_PROCESSING);
+  CommandResult cancel = Client({"cancel", "slow-" + std::to_string(id)});
+  ASSERT_EQ(cancel.status, 0) << cancel.err;
+
+  // Read what the printer gets until every writer has closed the pipe.
+  std::string got;
+  char buf[65536];
+  pollfd p{fd, POLLIN, 0};
+  for (;;)
+  {
+    p.revents = 0;
+    if (poll(&p, 1, 20000) != 1)
+      break;
+    ssize_t n = read(fd, buf, sizeof(buf));
+    if (n > 0)
+      got.append(buf, (size_t)n);
+    else if (n == 0 || errno != EAGAIN)
+      break;
+  }
+  close(fd);
+
+  EXPECT_EQ(WaitForJob(id), IPP_JSTATE_CANCELED);
+  const size_t fullPage = 1800u * 1200 * 3 + 95;
+  ASSERT_GT(got.size(), 77u + 18);
+  EXPECT_LT(got.size(), fullPage) << "the page was sent whole: the cancel came too late";
+  EXPECT_EQ(got.compare(0, 7, "\x1B\x1E\x00\x00\x00\x0C\x00", 7), 0);
+  EXPECT_EQ(got.compare(66, 6, "\x1B\xEA\x00\x00\x00\x00", 6), 0);
+  EXPECT_EQ(std::vector<unsigned char>(got.end() - 18, got.end()), EndBlocks());
+  // The job is marked cancelled at once; the filter's end is logged when
+  // cupsd has reaped it.
+  std::string log = JobLog(id);
+  for (int i = 0; i < 100 && log.find("rastertokelvo) ") == std::string::npos; i++)
+  {
+    std::this_thread::sleep_for(100ms);
+    log = JobLog(id);
+  }
+  EXPECT_NE(log.find("anceled by"), std::string::npos) << log;
+  EXPECT_EQ(log.find("crashed"), std::string::npos) << log;
+  EXPECT_NE(log.find("rastertokelvo) exited with no errors"), std::string::npos) << log;
+}
+
+}  // namespace

@@ -67,3 +67,10 @@ void ColorCorrection(unsigned char *lpdt, int width, unsigned char *colortable, 
       Change3D(DmapTbl, &lpdt[0], &lpdt[1], &lpdt[2]);
   }
 }
+
+void ColorCorrectPage(unsigned char *page, int width, int height, unsigned char *colortable, int bTableRet,
+                      unsigned char *DmapTbl)
+{
+  for (int y = 0; y < height; y++)
+    ColorCorrection(page + (size_t)y * 3 * width, width, colortable, bTableRet, DmapTbl);
+}

@@ -90,3 +90,9 @@ uint32_t genrand_int32(void)
 
   return y;
 }
+
+void genrand_block(uint32_t *out, size_t n)
+{
+  for (size_t i = 0; i < n; i++)
+    out[i] = genrand_int32();
+}

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -195,6 +197,39 @@ TEST(Differential, SharpnessAtEveryLevel)
         ASSERT_EQ(got, expected) << s.w << "x" << s.h << " level " << level << " threads " << threads;
       }
     }
+}
+
+// Colours whose exact luma or colour difference lies on a bound of the
+// skin-tone box, where only the double sums decide, and colours next to them.
+TEST(Differential, SharpnessOnTheSkinToneBounds)
+{
+  std::vector<std::array<int, 3>> onBound;
+  for (int r = 0; r < 256; r++)
+    for (int g = 0; g < 256; g++)
+      for (int b = 0; b < 256; b++)
+      {
+        const long Y = 29891L * r + 58661L * g + 11448L * b, Cb = -16874L * r - 33126L * g + 50000L * b,
+                   Cr = 50000L * r - 41869L * g - 8131L * b;
+        if (Y == 8000000 || Y == 25000000 || Cb == -3500000 || Cb == -1000000 || Cr == 1000000 || Cr == 4500000)
+          onBound.push_back({r, g, b});
+      }
+  ASSERT_GT(onBound.size(), 10u);
+  std::mt19937 gen(11);
+  const int w = 61, h = 47;
+  Bytes page(3 * w * h);
+  for (size_t p = 0; p < page.size(); p += 3)
+  {
+    const std::array<int, 3> &c = onBound[gen() % onBound.size()];
+    for (int i = 0; i < 3; i++)
+      page[p + i] = (unsigned char)std::clamp(c[i] + (gen() % 4 == 0 ? (int)(gen() % 3) - 1 : 0), 0, 255);
+  }
+  for (int level : {-3, 0, 4})
+  {
+    Bytes expected = page, got = page;
+    OraclePicytureSharpness(w, h, expected.data(), level);
+    PicytureSharpness(w, h, got.data(), level);
+    EXPECT_EQ(got, expected) << "level " << level;
+  }
 }
 
 TEST(Differential, SmearControlAndTheGenerator)

@@ -34,39 +34,54 @@ void SetStageThreads(int threads) { gThreads = threads < 0 ? 0 : threads > 64 ? 
 
 int StageThreads() { return gThreads > 0 ? gThreads : AutomaticThreads(); }
 
-void ParallelRows(int rows, int minRows, const std::function<void(int begin, int end)> &work)
+int BandCount(int rows, int minRows)
 {
-  if (rows <= 0)
-    return;
   if (minRows < 1)
     minRows = 1;
   int bands = StageThreads();
   if (bands > rows / minRows)
     bands = rows / minRows;
+  return bands < 1 ? 1 : bands;
+}
+
+int BandStart(int rows, int bands, int b) { return (int)((long long)rows * b / bands); }
+
+void RunBands(int bands, const std::function<void(int band)> &work)
+{
   if (bands <= 1)
   {
-    work(0, rows);
+    work(0);
     return;
   }
-
-  auto bandStart = [rows, bands](int b) { return (int)((long long)rows * b / bands); };
-  std::vector<std::thread> threads;
-  std::vector<int> leftOver;
-  threads.reserve(bands - 1);
+  // Each thread is started on its own; one that cannot be had (no memory,
+  // a process limit) is worked here after band 0.
+  std::vector<std::thread> threads(bands);
+  std::vector<bool> started(bands, false);
   for (int b = 1; b < bands; b++)
   {
     try
     {
-      threads.emplace_back(work, bandStart(b), bandStart(b + 1));
+      threads[b] = std::thread(work, b);
+      started[b] = true;
     }
     catch (const std::system_error &)
     {
-      leftOver.push_back(b);
     }
   }
-  work(bandStart(0), bandStart(1));
-  for (int b : leftOver)
-    work(bandStart(b), bandStart(b + 1));
-  for (std::thread &t : threads)
-    t.join();
+  work(0);
+  for (int b = 1; b < bands; b++)
+  {
+    if (started[b])
+      threads[b].join();
+    else
+      work(b);
+  }
+}
+
+void ParallelRows(int rows, int minRows, const std::function<void(int begin, int end)> &work)
+{
+  if (rows <= 0)
+    return;
+  const int bands = BandCount(rows, minRows);
+  RunBands(bands, [&](int b) { work(BandStart(rows, bands, b), BandStart(rows, bands, b + 1)); });
 }

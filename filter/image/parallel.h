@@ -16,7 +16,18 @@ void SetStageThreads(int threads);
 // The number of threads the next stage will use.
 int StageThreads();
 
-// Call work(begin, end) over bands covering rows 0..rows-1.  Bands hold at
-// least minRows rows, so small pictures stay on one thread.  A thread that
-// cannot be started leaves its band to the calling thread.
+// Number of bands for rows rows: the stage threads, fewer when a band
+// would hold under minRows rows, at least 1.
+int BandCount(int rows, int minRows);
+
+// First row of band b of bands (b = bands gives rows).
+int BandStart(int rows, int bands, int b);
+
+// Call work(b) for b = 0..bands-1, each on its own thread (band 0 on the
+// calling thread).  A thread that cannot be started leaves its band to the
+// calling thread.  work must not throw.
+void RunBands(int bands, const std::function<void(int band)> &work);
+
+// Call work(begin, end) over the BandCount(rows, minRows) bands of rows
+// 0..rows-1.
 void ParallelRows(int rows, int minRows, const std::function<void(int begin, int end)> &work);

@@ -138,8 +138,7 @@ static int RunPipeline(const cups_page_header_t *h, JobState *job, unsigned char
   int bTableRet = 0;
   if (s.directmap)
     bTableRet = InitDmapTbl(DmapTbl, kDmapTblBytes, s.print_mode);
-  for (int y = 0; y < height; y++)
-    ColorCorrection(Planes[0] + (size_t)y * 3 * width, width, colortable, bTableRet, DmapTbl);
+  ColorCorrectPage(Planes[0], width, height, colortable, bTableRet, DmapTbl);
 
   int status = 0;
   if (s.stp_resize > 0)

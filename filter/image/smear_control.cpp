@@ -4,6 +4,7 @@
 #include "smear_control.h"
 
 #include "page_buffers.h"
+#include "parallel.h"
 #include "random/mt19937ar.h"
 
 #include <cstddef>
@@ -163,6 +164,12 @@ void SmoothRow(size_t pixels, int32_t *__restrict S, int32_t *__restrict M, int3
 int SmearControl(unsigned char *pSrcBitmap, unsigned int biWidth, unsigned int biHeight,
                  unsigned char *lpToneCurve, unsigned char *pSendData)
 {
+  return SmearControlAsRowsArrive(pSrcBitmap, biWidth, biHeight, lpToneCurve, pSendData, nullptr);
+}
+
+int SmearControlAsRowsArrive(unsigned char *pSrcBitmap, unsigned int biWidth, unsigned int biHeight,
+                             unsigned char *lpToneCurve, unsigned char *pSendData, RowProgress *source)
+{
   // Every call, and so every page, starts the generator from the same state.
   uint32_t init[4] = {0x123, 0x234, 0x345, 0x456};
   init_by_array(init, 4);
@@ -174,6 +181,14 @@ int SmearControl(unsigned char *pSrcBitmap, unsigned int biWidth, unsigned int b
     return kStageNoMemory;
   if (biHeight == 0)
     return 0;
+  // Waits are for a batch of rows, so that a reader that has caught up
+  // sleeps and wakes once per batch rather than once per row.
+  constexpr unsigned kBatch = 16;
+  unsigned sourceSeen = 0;
+  auto waitRows = [&](unsigned rows) {
+    if (source && sourceSeen < rows)
+      sourceSeen = (unsigned)source->WaitFor((int)(rows + kBatch < biHeight ? rows + kBatch : biHeight));
+  };
 
   // Plane starts: plane 0 from blue, 1 from green, 2 from red.
   const size_t planeSize = pixels * biHeight;
@@ -187,6 +202,7 @@ int SmearControl(unsigned char *pSrcBitmap, unsigned int biWidth, unsigned int b
   // included.
   {
     const unsigned iCount = biHeight < 200 ? biHeight : 200;
+    waitRows(iCount);
     uint32_t *sum = w.Random;
     memset(sum, 0, iLength * sizeof(uint32_t));
     for (unsigned r = 0; r < iCount; r++)
@@ -213,6 +229,7 @@ int SmearControl(unsigned char *pSrcBitmap, unsigned int biWidth, unsigned int b
 
   for (unsigned int j = 1; j < biHeight; j++)
   {
+    waitRows(j + 1);
     const int32_t LongWeight = j < 600 ? (int32_t)((73 * j) / 600) : 73;
     genrand_block(w.Random, iLength);
     ToneRow(pSrcBitmap + (size_t)j * iLength, pixels, lpToneCurve, w.CompData);

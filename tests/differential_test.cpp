@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -196,6 +197,42 @@ TEST(Differential, SharpnessAtEveryLevel)
         ASSERT_EQ(PicytureSharpness(s.w, s.h, got.data(), level), 0);
         ASSERT_EQ(got, expected) << s.w << "x" << s.h << " level " << level << " threads " << threads;
       }
+    }
+}
+
+// Sharpening as the rows arrive, a few at a time: the same bytes, and no
+// row is called final before it is.
+TEST(Differential, SharpnessInOrderAsRowsArrive)
+{
+  std::mt19937 gen(12);
+  uint32_t seed = 600;
+  for (Size s : Sizes())
+    for (int level : {-4, 0, 3})
+    {
+      const Bytes page = RandomPage(s.w, s.h, seed++);
+      Bytes expected = page;
+      OraclePicytureSharpness(s.w, s.h, expected.data(), level);
+      // Rows beyond those made available hold junk, as a page being read
+      // holds whatever its buffer held.
+      Bytes got(page.size(), 0xA5);
+      SharpenInOrder sharpen;
+      ASSERT_EQ(sharpen.Start(s.w, s.h, got.data(), level), 0);
+      const size_t rowBytes = 3 * (size_t)s.w;
+      int available = 0, final = 0;
+      while (available < s.h)
+      {
+        const int more = std::min(s.h - available, 1 + (int)(gen() % 4));
+        memcpy(&got[available * rowBytes], &page[available * rowBytes], more * rowBytes);
+        available += more;
+        const int now = sharpen.Advance(available);
+        ASSERT_GE(now, final);
+        ASSERT_LE(now, available);
+        ASSERT_TRUE(std::equal(got.begin(), got.begin() + now * rowBytes, expected.begin()))
+            << s.w << "x" << s.h << " level " << level << ": " << now << " rows final of " << available;
+        final = now;
+      }
+      EXPECT_EQ(final, s.h);
+      EXPECT_EQ(got, expected) << s.w << "x" << s.h << " level " << level;
     }
 }
 

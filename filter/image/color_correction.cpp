@@ -76,8 +76,9 @@ void CorrectRow(unsigned char *lpdt, int width, const unsigned char *colortable,
     Change3DRow(*dmap, lpdt, width);
 }
 
-// True when the table changes no pixel: straight curves and no saturation.
-bool IsNeutral(const unsigned char *colortable)
+}  // namespace
+
+bool IsNeutralColorTable(const unsigned char *colortable)
 {
   for (int n = 0; n < 256; n++)
     if (colortable[n] != n || colortable[256 + n] != n || colortable[512 + n] != n)
@@ -87,8 +88,6 @@ bool IsNeutral(const unsigned char *colortable)
       return false;
   return true;
 }
-
-}  // namespace
 
 void ColorCorrection(unsigned char *lpdt, int width, unsigned char *colortable, int bTableRet,
                      unsigned char *DmapTbl)
@@ -110,7 +109,7 @@ void ColorCorrectPage(unsigned char *page, int width, int height, unsigned char 
 {
   if (width <= 0 || height <= 0)
     return;
-  const bool neutral = IsNeutral(colortable);
+  const bool neutral = IsNeutralColorTable(colortable);
   if (neutral && !bTableRet)
     return;
   PackedDmapTbl packed;

@@ -115,49 +115,90 @@ struct SharpTable
   }
 };
 
-// Scratch of one band: three rows of results waiting to be written back and
-// the sums of the row being worked.
-struct BandScratch
+// One band of rows y0..y1-1 (all within 2..height-3), worked top down.
+// The rows next to the band, y0-2, y0-1, y1 and y1+1, are read from
+// outside[0..3]; the band's own rows from the page until they are written
+// back, each once its last reader in the band is done (two rows late).
+class Band
 {
-  std::vector<unsigned char> out;      // 3 rows
-  std::vector<uint16_t> column;        // sums of 5 rows per byte
-  std::vector<unsigned char> mean;     // 5 x 5 means per byte
-  std::vector<unsigned char> skin;     // per pixel
-};
-
-// Sharpen rows y0..y1-1 (all within 2..height-3).  row(r) gives the input
-// row r for r in y0-2..y1+1; the band's own rows are read from the page
-// until they are written back.
-void SharpenBand(int width, unsigned char *lpBits, int y0, int y1, const unsigned char *const *outside,
-                 const SharpTable &table, BandScratch &s)
-{
-  const SkinCells &cells = Cells();
-  const size_t rowBytes = 3 * (size_t)width;
-  const size_t first = 6, end = rowBytes - 6;  // bytes of pixels 2..width-3
-  auto input = [&](int r) -> const unsigned char * {
-    if (r < y0)
-      return outside[r - (y0 - 2)];
-    if (r >= y1)
-      return outside[2 + r - y1];
-    return lpBits + (size_t)r * rowBytes;
-  };
-
-  for (int y = y0; y < y1; y++)
+public:
+  // Returns false when the scratch cannot be had.
+  bool Init(int width, unsigned char *lpBits, int y0, int y1, const unsigned char *const *outside,
+            const SharpTable *table)
   {
-    const unsigned char *r0 = input(y - 2), *r1 = input(y - 1), *r2 = input(y), *r3 = input(y + 1),
-                        *r4 = input(y + 2);
-    uint16_t *column = s.column.data();
-    for (size_t i = 0; i < rowBytes; i++)
+    width_ = width, lpBits_ = lpBits, y0_ = y0, y1_ = y1, y_ = y0, table_ = table;
+    for (int n = 0; n < 4; n++)
+      outside_[n] = outside[n];
+    rowBytes_ = 3 * (size_t)width;
+    try
+    {
+      out_.resize(3 * rowBytes_);
+      column_.resize(rowBytes_);
+      mean_.resize(rowBytes_);
+      skin_.resize(width);
+    }
+    catch (const std::bad_alloc &)
+    {
+      return false;
+    }
+    return true;
+  }
+
+  // Sharpens the rows that input rows 0..available-1 allow.  Returns the
+  // first row of the band not yet written back.
+  int Run(int available)
+  {
+    for (; y_ < y1_ && y_ + 2 < available; y_++)
+    {
+      SharpenRow(y_);
+      // Row y - 2 has had its last reader in this band.
+      if (y_ - 2 >= y0_)
+        WriteBack(y_ - 2);
+    }
+    if (y_ == y1_ && !flushed_)
+    {
+      for (int y = y1_ - 2 > y0_ ? y1_ - 2 : y0_; y < y1_; y++)
+        WriteBack(y);
+      flushed_ = true;
+    }
+    return flushed_ ? y1_ : y_ - 2 > y0_ ? y_ - 2 : y0_;
+  }
+
+private:
+  const unsigned char *Input(int r) const
+  {
+    if (r < y0_)
+      return outside_[r - (y0_ - 2)];
+    if (r >= y1_)
+      return outside_[2 + r - y1_];
+    return lpBits_ + (size_t)r * rowBytes_;
+  }
+
+  void WriteBack(int y)
+  {
+    memcpy(lpBits_ + (size_t)y * rowBytes_ + 6, out_.data() + (size_t)((y - y0_) % 3) * rowBytes_ + 6,
+           rowBytes_ - 12);
+  }
+
+  // Pixels 2..width-3 of row y into the row's slot of out_.
+  void SharpenRow(int y)
+  {
+    const SkinCells &cells = Cells();
+    const size_t first = 6, end = rowBytes_ - 6;  // bytes of pixels 2..width-3
+    const unsigned char *r0 = Input(y - 2), *r1 = Input(y - 1), *r2 = Input(y), *r3 = Input(y + 1),
+                        *r4 = Input(y + 2);
+    uint16_t *column = column_.data();
+    for (size_t i = 0; i < rowBytes_; i++)
       column[i] = (uint16_t)(r0[i] + r1[i] + r2[i] + r3[i] + r4[i]);
-    unsigned char *mean = s.mean.data();
+    unsigned char *mean = mean_.data();
     for (size_t i = first; i < end; i++)
     {
       // At most 25 * 255: 16 bits hold it, eight lanes to a vector.
       const uint16_t sum = (uint16_t)(column[i - 6] + column[i - 3] + column[i] + column[i + 3] + column[i + 6]);
       mean[i] = (unsigned char)(uint16_t)(sum / 25);
     }
-    unsigned char *skin = s.skin.data();
-    for (int x = 2; x <= width - 3; x++)
+    unsigned char *skin = skin_.data();
+    for (int x = 2; x <= width_ - 3; x++)
     {
       const unsigned char *own = r2 + 3 * (size_t)x;
       const unsigned char state = cells.cell[(own[0] >> 3) << 10 | (own[1] >> 3) << 5 | own[2] >> 3];
@@ -173,36 +214,49 @@ void SharpenBand(int width, unsigned char *lpBits, int y0, int y1, const unsigne
       // hard to predict).
       skin[x] = (80 < YData) & (YData < 250) & (-35 < Cb) & (Cb < -10) & (10 < Cr) & (Cr < 45);
     }
-    unsigned char *out = s.out.data() + (size_t)((y - y0) % 3) * rowBytes;
-    for (int x = 2; x <= width - 3; x++)
+    unsigned char *out = out_.data() + (size_t)((y - y0_) % 3) * rowBytes_;
+    for (int x = 2; x <= width_ - 3; x++)
     {
-      const auto &t = table.v[skin[x]];
+      const auto &t = table_->v[skin[x]];
       const size_t i = 3 * (size_t)x;
       out[i] = t[r2[i]][mean[i]];
       out[i + 1] = t[r2[i + 1]][mean[i + 1]];
       out[i + 2] = t[r2[i + 2]][mean[i + 2]];
     }
-    // Row y - 2 has had its last reader in this band.
-    if (y - 2 >= y0)
-      memcpy(lpBits + (size_t)(y - 2) * rowBytes + first, s.out.data() + (size_t)((y - 2 - y0) % 3) * rowBytes + first,
-             end - first);
   }
-  for (int y = y1 - 2 > y0 ? y1 - 2 : y0; y < y1; y++)
-    memcpy(lpBits + (size_t)y * rowBytes + first, s.out.data() + (size_t)((y - y0) % 3) * rowBytes + first,
-           end - first);
+
+  int width_ = 0, y0_ = 0, y1_ = 0, y_ = 0;
+  bool flushed_ = false;
+  size_t rowBytes_ = 0;
+  unsigned char *lpBits_ = nullptr;
+  const unsigned char *outside_[4] = {};
+  const SharpTable *table_ = nullptr;
+  std::vector<unsigned char> out_;      // 3 rows
+  std::vector<uint16_t> column_;        // sums of 5 rows per byte
+  std::vector<unsigned char> mean_;     // 5 x 5 means per byte
+  std::vector<unsigned char> skin_;     // per pixel
+};
+
+// The weight index of a level, or -1 when the level or the picture leaves
+// the picture alone.
+int LevelIndex(int biWidth, int biHeight, int bSharpness)
+{
+  if (bSharpness <= -4)
+    return -1;
+  // Only pixels two or more away from every edge are sharpened; a picture
+  // under 5 pixels in either direction has none.
+  if (biWidth < 5 || biHeight < 5)
+    return -1;
+  // The weights end at level 4; higher levels sharpen as level 4.
+  return bSharpness >= 4 ? 8 : bSharpness + 4;
 }
 
 }  // namespace
 
 int PicytureSharpness(int biWidth, int biHeight, unsigned char *lpBits, int bSharpness)
 {
-  if (bSharpness <= -4)
-    return 0;
-  // The weights end at level 4; higher levels sharpen as level 4.
-  const int k = bSharpness >= 4 ? 8 : bSharpness + 4;
-  // Only pixels two or more away from every edge are sharpened; a picture
-  // under 5 pixels in either direction has none.
-  if (biWidth < 5 || biHeight < 5)
+  const int k = LevelIndex(biWidth, biHeight, bSharpness);
+  if (k < 0)
     return 0;
 
   const size_t rowBytes = 3 * (size_t)biWidth;
@@ -216,32 +270,72 @@ int PicytureSharpness(int biWidth, int biHeight, unsigned char *lpBits, int bSha
     // below are copied first.
     const int bands = BandCount(rows, 32);
     std::vector<unsigned char> edges((size_t)bands * 4 * rowBytes);
-    std::vector<BandScratch> scratch(bands);
-    std::vector<const unsigned char *> outside((size_t)bands * 4);
+    std::vector<Band> work(bands);
     for (int b = 0; b < bands; b++)
     {
       const int y0 = 2 + BandStart(rows, bands, b), y1 = 2 + BandStart(rows, bands, b + 1);
       const int rowsOutside[4] = {y0 - 2, y0 - 1, y1, y1 + 1};
+      const unsigned char *outside[4];
       for (int n = 0; n < 4; n++)
       {
         unsigned char *copy = edges.data() + (4 * (size_t)b + n) * rowBytes;
         memcpy(copy, lpBits + (size_t)rowsOutside[n] * rowBytes, rowBytes);
-        outside[4 * (size_t)b + n] = copy;
+        outside[n] = copy;
       }
-      scratch[b].out.resize(3 * rowBytes);
-      scratch[b].column.resize(rowBytes);
-      scratch[b].mean.resize(rowBytes);
-      scratch[b].skin.resize(biWidth);
+      if (!work[b].Init(biWidth, lpBits, y0, y1, outside, table.get()))
+        return kStageNoMemory;
     }
-
-    RunBands(bands, [&](int b) {
-      SharpenBand(biWidth, lpBits, 2 + BandStart(rows, bands, b), 2 + BandStart(rows, bands, b + 1),
-                  &outside[4 * (size_t)b], *table, scratch[b]);
-    });
+    RunBands(bands, [&](int b) { work[b].Run(biHeight); });
   }
   catch (const std::bad_alloc &)
   {
     return kStageNoMemory;
   }
   return 0;
+}
+
+struct SharpenInOrder::State
+{
+  SharpTable table;
+  Band band;
+  State(double wBack, double wFace) : table(wBack, wFace) {}
+};
+
+SharpenInOrder::SharpenInOrder() = default;
+SharpenInOrder::~SharpenInOrder() = default;
+
+int SharpenInOrder::Start(int biWidth, int biHeight, unsigned char *lpBits, int bSharpness)
+{
+  height_ = biHeight;
+  const int k = LevelIndex(biWidth, biHeight, bSharpness);
+  if (k < 0)
+    return 0;
+  state_.reset(new (std::nothrow) State(WeightBack[k], WeightFace[k]));
+  if (!state_)
+    return kStageNoMemory;
+  Cells();
+  // One band of all the interior rows: the rows above and below it are
+  // the frame, which sharpening never changes, read from the page.
+  const size_t rowBytes = 3 * (size_t)biWidth;
+  const unsigned char *outside[4] = {lpBits, lpBits + rowBytes, lpBits + (size_t)(biHeight - 2) * rowBytes,
+                                     lpBits + (size_t)(biHeight - 1) * rowBytes};
+  if (!state_->band.Init(biWidth, lpBits, 2, biHeight - 2, outside, &state_->table))
+  {
+    state_.reset();
+    return kStageNoMemory;
+  }
+  return 0;
+}
+
+int SharpenInOrder::Advance(int available)
+{
+  if (!state_)
+    return available;
+  // Rows before the first row the band has not written back are final
+  // (rows 0 and 1 as soon as they are there), and the last two rows once
+  // the band is done.
+  const int next = state_->band.Run(available);
+  if (next == height_ - 2)
+    return available;
+  return next < available ? next : available;
 }

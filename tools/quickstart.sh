@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PACKAGES=(build-essential cmake pkg-config libcups2-dev libgtest-dev libgmock-dev libbenchmark-dev
-          libpng-dev cups cups-client cups-filters cups-ppdc clang libclang-rt-14-dev valgrind)
+          libpng-dev cups cups-client cups-filters cups-ppdc clang libclang-rt-14-dev valgrind hyperfine)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 

@@ -255,7 +255,9 @@ int ResizePictureAverage(unsigned char *pSrcBitmap, int biWidth, int biHeight, i
   // the row (keeping the last one, which the next target row may share)
   // and sums them down the columns.
   const int bands = BandCount(tarHeight, 8);
-  const size_t perBand = 2 * tarRowBytes * sizeof(unsigned char) + tarRowBytes * sizeof(uint32_t);
+  // Per band: the column sums (uint32_t, first, each band's share a
+  // multiple of 16 bytes so that they stay aligned), then two reduced rows.
+  const size_t perBand = (tarRowBytes * sizeof(uint32_t) + 2 * tarRowBytes + 15) / 16 * 16;
   std::unique_ptr<unsigned char[]> bandScratch = Scratch(perBand * bands);
   if (!bandScratch)
     return kStageNoMemory;

@@ -131,6 +131,31 @@ inline Lanes Load(const int32_t *p)
 
 inline void Store(int32_t *p, Lanes v) { memcpy(p, &v, sizeof v); }
 
+// Products by the smoothing weights as shifts and adds, in unsigned lanes
+// (the same low 32 bits as the signed product, which never overflows).
+// SSE2 has no 32-bit multiply: this keeps the recurrence's chain short.
+typedef uint32_t UnsignedLanes __attribute__((vector_size(16)));
+
+inline Lanes Times150(Lanes v)
+{
+  const UnsignedLanes u = (UnsignedLanes)v;
+  return (Lanes)((u << 7) + (u << 4) + (u << 2) + (u << 1));
+}
+
+inline Lanes Times510(Lanes v)
+{
+  const UnsignedLanes u = (UnsignedLanes)v;
+  return (Lanes)((u << 9) - (u << 1));
+}
+
+inline Lanes Times724(Lanes v)
+{
+  const UnsignedLanes u = (UnsignedLanes)v;
+  return (Lanes)((u << 9) + (u << 7) + (u << 6) + (u << 4) + (u << 2));
+}
+
+inline Lanes Times4(Lanes v) { return (Lanes)((UnsignedLanes)v << 2); }
+
 // Sideways smoothing of the pixels 1..pixels-2, in place from left to
 // right: each entry from the new value on its left and the old ones at and
 // right of it.  Each array is one recurrence over pixels, its three
@@ -148,9 +173,9 @@ void SmoothRow(size_t pixels, int32_t *__restrict S, int32_t *__restrict M, int3
   for (size_t k = 3; k < last; k += 3)
   {
     const Lanes ns = Load(S + k + 3), nm = Load(M + k + 3), nl = Load(L + k + 3);
-    ps = (150 * (ps + ns) + 724 * cs) >> 10;
-    pm = (510 * (pm + nm) + 4 * cm) >> 10;
-    pl = (510 * (pl + nl) + 4 * cl) >> 10;
+    ps = (Times150(ps + ns) + Times724(cs)) >> 10;
+    pm = (Times510(pm + nm) + Times4(cm)) >> 10;
+    pl = (Times510(pl + nl) + Times4(cl)) >> 10;
     Store(S + k, ps);
     Store(M + k, pm);
     Store(L + k, pl);

@@ -22,6 +22,10 @@
 #include <map>
 #include <random>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -305,6 +309,61 @@ TEST(Differential, SmearControlAndTheGenerator)
       ASSERT_EQ(block[i], OracleGenrandInt32()) << "block of " << n << ", word " << i;
     ASSERT_EQ(genrand_int32(), OracleGenrandInt32());
   }
+}
+
+// Under an address-space limit that leaves no room for a thread's stack,
+// the stages work every band on the calling thread and give the same bytes.
+TEST(Differential, StagesWithoutThreadsToStart)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "address-space limits do not mix with the sanitizers";
+#endif
+  ThreadsGuard guard;
+  SetStageThreads(4);
+  const int w = 301, h = 203;
+  const Bytes page = RandomPage(w, h, 700);
+  Bytes sharp = page, up = page, down = page, colour = page;
+  OraclePicytureSharpness(w, h, sharp.data(), 2);
+  OracleResizePicture(up.data(), w, h, 25, 25);
+  OracleResizePictureAverage(down.data(), w, h, -25, -25);
+  Bytes table(kColorTableBytes, 0);
+  BuildColorTable(table.data(), 3, -2, 1, 10, 4);
+  unsigned char dmap[kDmapTblBytes];
+  InitDmapTbl(dmap, kDmapTblBytes, 1);
+  for (int y = 0; y < h; y++)
+    OracleColorCorrection(&colour[3 * (size_t)y * w], w, table.data(), 1, dmap);
+  // Every buffer the stages write is there before the limit.
+  Bytes a = page, b = page, c = page, d = page;
+
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0)
+  {
+    // Room for the stages' scratch (a few pictures of this size), none for
+    // a thread stack (8 MB).
+    long pages = 0;
+    FILE *f = fopen("/proc/self/statm", "r");
+    if (f == nullptr || fscanf(f, "%ld", &pages) != 1)
+      _exit(3);
+    fclose(f);
+    const rlim_t limit = (rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE) + (2 << 20);
+    const struct rlimit rl = {limit, limit};
+    if (setrlimit(RLIMIT_AS, &rl) != 0)
+      _exit(3);
+    int ok = PicytureSharpness(w, h, a.data(), 2) == 0 && a == sharp;
+    ok &= ResizePicture(b.data(), w, h, 25, 25) == 0 && b == up;
+    ok &= ResizePictureAverage(c.data(), w, h, -25, -25) == 0 && c == down;
+    ColorCorrectPage(d.data(), w, h, table.data(), 1, dmap);
+    ok &= d == colour;
+    // And threads really could not be had.
+    std::thread t;
+    ok &= !StartThread(t, [] {});
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // The printer data the oracle stages give for a page under the settings.

@@ -2,18 +2,18 @@
 #include "parallel.h"
 
 #include <cstdlib>
-#include <system_error>
+#include <exception>
 #include <thread>
-#include <vector>
 
 namespace {
 
+constexpr int kMaxThreads = 64;
 int gThreads = 0;
 
 int Cores()
 {
   const unsigned n = std::thread::hardware_concurrency();
-  return n == 0 ? 1 : n > 64 ? 64 : (int)n;
+  return n == 0 ? 1 : n > kMaxThreads ? kMaxThreads : (int)n;
 }
 
 int AutomaticThreads()
@@ -30,7 +30,7 @@ int AutomaticThreads()
 
 }  // namespace
 
-void SetStageThreads(int threads) { gThreads = threads < 0 ? 0 : threads > 64 ? 64 : threads; }
+void SetStageThreads(int threads) { gThreads = threads < 0 ? 0 : threads > kMaxThreads ? kMaxThreads : threads; }
 
 int StageThreads() { return gThreads > 0 ? gThreads : AutomaticThreads(); }
 
@@ -53,25 +53,25 @@ void RunBands(int bands, const std::function<void(int band)> &work)
     work(0);
     return;
   }
-  // Each thread is started on its own; one that cannot be had (no memory,
-  // a process limit) is worked here after band 0.
-  std::vector<std::thread> threads(bands);
-  std::vector<bool> started(bands, false);
-  for (int b = 1; b < bands; b++)
+  const int onThreads = bands < kMaxThreads ? bands : kMaxThreads;
+  // Each thread is started on its own; a band whose thread cannot be had
+  // (no memory, a process limit) is worked here after band 0.  Nothing
+  // here allocates but the threads themselves.
+  std::thread threads[kMaxThreads];
+  for (int b = 1; b < onThreads; b++)
   {
     try
     {
       threads[b] = std::thread(work, b);
-      started[b] = true;
     }
-    catch (const std::system_error &)
+    catch (const std::exception &)
     {
     }
   }
   work(0);
   for (int b = 1; b < bands; b++)
   {
-    if (started[b])
+    if (b < onThreads && threads[b].joinable())
       threads[b].join();
     else
       work(b);

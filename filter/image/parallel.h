@@ -6,8 +6,8 @@
 #pragma once
 
 #include <atomic>
+#include <exception>
 #include <functional>
-#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -84,7 +84,7 @@ template <class F> bool StartThread(std::thread &thread, F &&work)
     thread = std::thread(std::forward<F>(work));
     return true;
   }
-  catch (const std::system_error &)
+  catch (const std::exception &)
   {
     return false;
   }

@@ -4,6 +4,7 @@
 # times faster the filter is.
 #
 # Usage: bench/run_stage_bench.sh [BUILD_DIR] [benchmark options...]
+#   e.g. bench/run_stage_bench.sh build --benchmark_repetitions=5 (medians)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${1:-build}
@@ -14,6 +15,11 @@ trap 'rm -f "$out"' EXIT
 python3 - "$out" <<'PY'
 import json, sys
 runs = json.load(open(sys.argv[1]))["benchmarks"]
+# With --benchmark_repetitions, the medians; else the single runs.
+if any(r.get("aggregate_name") == "median" for r in runs):
+    runs = [r for r in runs if r.get("aggregate_name") == "median"]
+else:
+    runs = [r for r in runs if r.get("run_type", "iteration") == "iteration"]
 ms = {}
 for r in runs:
     name = r["run_name"].split("/min_time")[0]

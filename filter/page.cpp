@@ -8,6 +8,7 @@
 #include "image/resize.h"
 #include "image/sharpness.h"
 #include "image/smear_control.h"
+#include "image/parallel.h"
 #include "page_buffers.h"
 
 #include <cerrno>
@@ -15,6 +16,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+#include <thread>
 
 // Header fields as plain ints: the enum-typed ones may hold any value a
 // stream puts there, which must not be loaded as the enum itself.
@@ -100,11 +106,16 @@ static void ReleasePageBuffers(unsigned char *colortable)
   Planes[1] = nullptr;
 }
 
-// Read the page's rows into Planes[0].  Rows the raster never delivered are
-// left white.  Returns the number of rows read.
-static unsigned ReadPage(cups_raster_t *ras, const cups_page_header_t *h, int page)
+// The page as it is read: each row is colour corrected as it arrives (when
+// the colour needs it and no resize waits for the whole page), and shown
+// to onRows(rows read so far) every few rows.  Rows the raster never
+// delivered are white, colour corrected like the rest.  Returns the number
+// of rows read.
+static unsigned ReadPage(cups_raster_t *ras, const cups_page_header_t *h, int page, const unsigned char *colortable,
+                         bool correctRows, const std::function<void(int)> &onRows)
 {
   const size_t rowBytes = 3 * (size_t)h->cupsWidth;
+  const int width = (int)h->cupsWidth;
   unsigned y = 0;
   while (y < h->cupsHeight)
   {
@@ -114,16 +125,31 @@ static unsigned ReadPage(cups_raster_t *ras, const cups_page_header_t *h, int pa
     unsigned char *row = Planes[0] + y * rowBytes;
     if ((int)cupsRasterReadPixels(ras, row, h->cupsBytesPerLine) <= 0)
       break;
+    if (correctRows)
+      ColorCorrection(row, width, const_cast<unsigned char *>(colortable), 0, nullptr);
     y++;
+    if (y % 8 == 0)
+      onRows((int)y);
   }
-  if (y < h->cupsHeight)
-    memset(Planes[0] + y * rowBytes, 255, (h->cupsHeight - y) * rowBytes);
-  return y;
+  const unsigned read = y;
+  for (; y < h->cupsHeight; y++)
+  {
+    unsigned char *row = Planes[0] + y * rowBytes;
+    memset(row, 255, rowBytes);
+    if (correctRows)
+      ColorCorrection(row, width, const_cast<unsigned char *>(colortable), 0, nullptr);
+  }
+  onRows((int)h->cupsHeight);
+  return read;
 }
 
-// Run the image pipeline over Planes[0] and leave the printer data in
-// Planes[1].  Returns 0, or kStageNoMemory.
-static int RunPipeline(const cups_page_header_t *h, JobState *job, unsigned char *colortable)
+// Read the page into Planes[0], run the image pipeline over it and leave the
+// printer data in Planes[1].  With a second thread, smear control follows
+// the rows as they are finished (read, colour corrected and sharpened, or
+// resized first when a resize needs the whole page).  Returns 0, or
+// kStageNoMemory.
+static int ReadAndRunPipeline(cups_raster_t *ras, const cups_page_header_t *h, JobState *job,
+                              unsigned char *colortable)
 {
   PrintSettings &s = job->settings;
   const DerivedValues &d = job->derived;
@@ -138,26 +164,91 @@ static int RunPipeline(const cups_page_header_t *h, JobState *job, unsigned char
   int bTableRet = 0;
   if (s.directmap)
     bTableRet = InitDmapTbl(DmapTbl, kDmapTblBytes, s.print_mode);
-  for (int y = 0; y < height; y++)
-    ColorCorrection(Planes[0] + (size_t)y * 3 * width, width, colortable, bTableRet, DmapTbl);
+  GetSmearlut(job->hotlut, s.print_mode);
 
-  int status = 0;
-  if (s.stp_resize > 0)
-    status = ResizePicture(Planes[0], width, height, s.stp_resize, s.stp_resize);
-  else if (s.stp_resize < 0)
-    status = ResizePictureAverage(Planes[0], width, height, s.stp_resize, s.stp_resize);
-  if (status == kStageNoMemory)
-    return status;
+  // Without a resize the colour can be corrected row by row as the page is
+  // read, unless the direct map makes it worth spreading over the threads.
+  const bool whole = s.stp_resize != 0 || bTableRet;
+  const bool correctRows = !whole && !IsNeutralColorTable(colortable);
 
-  if (PicytureSharpness(width, height, Planes[0], s.stp_sharpness) == kStageNoMemory)
+  SharpenInOrder sharpen;
+  if (sharpen.Start(width, height, Planes[0], s.stp_sharpness) == kStageNoMemory)
     return kStageNoMemory;
 
-  GetSmearlut(job->hotlut, s.print_mode);
+  RowProgress finished;
+  int smearStatus = 0;
+  std::thread smear;
+  const bool follow = StageThreads() > 1 && StartThread(smear, [&] {
+    smearStatus = SmearControlAsRowsArrive(Planes[0], h->cupsWidth, h->cupsHeight, job->hotlut, Planes[1], &finished);
+  });
+  // Ends the smear thread on every path out: all rows are then final.
+  struct Joiner
+  {
+    std::thread &t;
+    RowProgress &p;
+    int rows;
+    ~Joiner()
+    {
+      if (t.joinable())
+      {
+        p.Publish(rows);
+        t.join();
+      }
+    }
+  } joiner{smear, finished, height};
+
+  int status = 0;
+  unsigned rows = ReadPage(ras, h, job->page, colortable, correctRows, [&](int read) {
+    if (!whole)
+      finished.Publish(sharpen.Advance(read));
+  });
+  if (rows < h->cupsHeight)
+    fprintf(stderr, "ERROR: Page %d: the raster data ended after %u of %u rows; the rest of the page is left white.\n",
+            job->page, rows, h->cupsHeight);
+
+  if (whole)
+  {
+    ColorCorrectPage(Planes[0], width, height, colortable, bTableRet, DmapTbl);
+    if (s.stp_resize > 0)
+      status = ResizePicture(Planes[0], width, height, s.stp_resize, s.stp_resize);
+    else if (s.stp_resize < 0)
+      status = ResizePictureAverage(Planes[0], width, height, s.stp_resize, s.stp_resize);
+    if (status == kStageNoMemory)
+      return status;
+    for (int available = 0; available < height;)
+    {
+      available = available + 64 < height ? available + 64 : height;
+      finished.Publish(sharpen.Advance(available));
+    }
+  }
+
+  if (follow)
+  {
+    smear.join();
+    return smearStatus;
+  }
   return SmearControl(Planes[0], h->cupsWidth, h->cupsHeight, job->hotlut, Planes[1]);
+}
+
+// Page buffers come from the heap and stay there between pages, so that
+// every page after the first reuses memory already mapped instead of
+// faulting in fresh pages (the peak stays that of one page).
+static void KeepPageMemory()
+{
+#ifdef __GLIBC__
+  static bool done = false;
+  if (!done)
+  {
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);  // glibc's largest
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    done = true;
+  }
+#endif
 }
 
 PageResult PrintPage(cups_raster_t *ras, cups_page_header_t *header, JobState *job)
 {
+  KeepPageMemory();
   LogPageHeader(header);
 
   if (const char *reason = CheckPageHeader(header))
@@ -191,12 +282,7 @@ PageResult PrintPage(cups_raster_t *ras, cups_page_header_t *header, JobState *j
     return kPageFailed;
   }
 
-  unsigned rows = ReadPage(ras, header, job->page);
-  if (rows < header->cupsHeight)
-    fprintf(stderr, "ERROR: Page %d: the raster data ended after %u of %u rows; the rest of the page is left white.\n",
-            job->page, rows, header->cupsHeight);
-
-  if (RunPipeline(header, job, colortable) == kStageNoMemory)
+  if (ReadAndRunPipeline(ras, header, job, colortable) == kStageNoMemory)
   {
     // Close the page the printer has begun, as a cancel would.
     fprintf(stderr, "ERROR: Page %d: not enough memory to process the page.\n", job->page);

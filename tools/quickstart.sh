@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(build-essential cmake pkg-config libcups2-dev libgtest-dev libgmock-dev libbenchmark-dev
           libpng-dev zlib1g-dev cups cups-client cups-filters cups-ppdc ghostscript clang
-          libclang-rt-14-dev valgrind)
+          libclang-rt-14-dev valgrind hyperfine python3)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 

@@ -5,6 +5,7 @@
 
 #include "direct_map.h"
 #include "page_buffers.h"
+#include "parallel.h"
 
 #include <cstdint>
 #include <cstring>
@@ -45,25 +46,84 @@ void BuildColorTable(unsigned char *colortable, int bdat, int gdat, int rdat, in
   }
 }
 
-void ColorCorrection(unsigned char *lpdt, int width, unsigned char *colortable, int bTableRet,
-                     unsigned char *DmapTbl)
+namespace {
+
+// The colour table's curves and saturation of one pixel after another,
+// then the row through the direct map when dmap is given.
+void CorrectRow(unsigned char *lpdt, int width, const unsigned char *colortable, const PackedDmapTbl *dmap)
 {
-  for (int x = 0; x < width; x++, lpdt += 3)
+  // The saturation table as ints, for the loop below.
+  int16_t sat[512];
+  memcpy(sat, colortable + kClrSaTableOffset, sizeof sat);
+  const unsigned char *curveB = colortable, *curveG = colortable + 256, *curveR = colortable + 512;
+  unsigned char *p = lpdt;
+  for (int x = 0; x < width; x++, p += 3)
   {
-    const int rdat = lpdt[0], gdat = lpdt[1], bdat = lpdt[2];
+    const int rdat = p[0], gdat = p[1], bdat = p[2];
 
     // Push each channel away from (or, for a negative saturation, toward)
     // the half-sum of the other two.  The index stays within 1..511.
-    const int btmp = bdat + GetSaturation(colortable, 256 + bdat - ((gdat + rdat) >> 1));
-    const int gtmp = gdat + GetSaturation(colortable, 256 + gdat - ((bdat + rdat) >> 1));
-    const int rtmp = rdat + GetSaturation(colortable, 256 + rdat - ((bdat + gdat) >> 1));
+    const int btmp = bdat + sat[256 + bdat - ((gdat + rdat) >> 1)];
+    const int gtmp = gdat + sat[256 + gdat - ((bdat + rdat) >> 1)];
+    const int rtmp = rdat + sat[256 + rdat - ((bdat + gdat) >> 1)];
 
     // The curves are stored blue, green, red.
-    lpdt[2] = colortable[ClampByte(btmp)];
-    lpdt[1] = colortable[256 + ClampByte(gtmp)];
-    lpdt[0] = colortable[512 + ClampByte(rtmp)];
-
-    if (bTableRet)
-      Change3D(DmapTbl, &lpdt[0], &lpdt[1], &lpdt[2]);
+    p[2] = curveB[ClampByte(btmp)];
+    p[1] = curveG[ClampByte(gtmp)];
+    p[0] = curveR[ClampByte(rtmp)];
   }
+  if (dmap)
+    Change3DRow(*dmap, lpdt, width);
+}
+
+}  // namespace
+
+bool IsNeutralColorTable(const unsigned char *colortable)
+{
+  for (int n = 0; n < 256; n++)
+    if (colortable[n] != n || colortable[256 + n] != n || colortable[512 + n] != n)
+      return false;
+  for (int n = 1; n < 512; n++)
+    if (GetSaturation(colortable, n) != 0)
+      return false;
+  return true;
+}
+
+void ColorCorrection(unsigned char *lpdt, int width, unsigned char *colortable, int bTableRet,
+                     unsigned char *DmapTbl)
+{
+  if (width <= 0)
+    return;
+  if (!bTableRet)
+  {
+    CorrectRow(lpdt, width, colortable, nullptr);
+    return;
+  }
+  PackedDmapTbl packed;
+  PackDmapTbl(DmapTbl, &packed);
+  CorrectRow(lpdt, width, colortable, &packed);
+}
+
+void ColorCorrectPage(unsigned char *page, int width, int height, unsigned char *colortable, int bTableRet,
+                      unsigned char *DmapTbl)
+{
+  if (width <= 0 || height <= 0)
+    return;
+  const bool neutral = IsNeutralColorTable(colortable);
+  if (neutral && !bTableRet)
+    return;
+  PackedDmapTbl packed;
+  if (bTableRet)
+    PackDmapTbl(DmapTbl, &packed);
+  const size_t rowBytes = 3 * (size_t)width;
+  ParallelRows(height, 16, [&](int begin, int end) {
+    for (int y = begin; y < end; y++)
+    {
+      unsigned char *row = page + (size_t)y * rowBytes;
+      if (neutral)
+        Change3DRow(packed, row, width);
+      else
+        CorrectRow(row, width, colortable, bTableRet ? &packed : nullptr);
+    }
+  });
 }

@@ -17,3 +17,11 @@ void BuildColorTable(unsigned char *colortable, int bdat, int gdat, int rdat, in
 // A width of 0 or less changes nothing.
 void ColorCorrection(unsigned char *lpdt, int width, unsigned char *colortable, int bTableRet,
                      unsigned char *DmapTbl);
+
+// True when the table changes no pixel: straight curves and no saturation.
+bool IsNeutralColorTable(const unsigned char *colortable);
+
+// Correct a whole page of width x height pixels in place, as ColorCorrection
+// row by row, with the rows spread over the stage threads.
+void ColorCorrectPage(unsigned char *page, int width, int height, unsigned char *colortable, int bTableRet,
+                      unsigned char *DmapTbl);

@@ -2,6 +2,7 @@
 // mapping a pixel through it by tetrahedral interpolation.
 #include "direct_map.h"
 
+#include <cstdint>
 #include <cstring>
 
 int InitDmapTbl(unsigned char *DmapTbl, long dwReadSize, int iGammaMode)
@@ -90,4 +91,23 @@ int Change3D(unsigned char *DmapTbl, unsigned char *Red, unsigned char *Green, u
   *Green = (unsigned char)(dt2 >> 5);
   *Blue = (unsigned char)(dt3 >> 5);
   return 1;
+}
+
+void PackDmapTbl(const unsigned char *DmapTbl, PackedDmapTbl *packed)
+{
+  for (int n = 0; n < 729; n++)
+    packed->v[n] = (uint64_t)DmapTbl[3 * n] | (uint64_t)DmapTbl[3 * n + 1] << 16 | (uint64_t)DmapTbl[3 * n + 2] << 32;
+  for (int v = 0; v < 256; v++)
+  {
+    const int w = (v & 31) + ((v & 31) != 0);
+    packed->axis[0][v] = (uint32_t)((v >> 5) * PackedDmapTbl::kStepR) << 8 | (uint32_t)w;
+    packed->axis[1][v] = (uint32_t)((v >> 5) * PackedDmapTbl::kStepG) << 8 | (uint32_t)w;
+    packed->axis[2][v] = (uint32_t)((v >> 5) * PackedDmapTbl::kStepB) << 8 | (uint32_t)w;
+  }
+}
+
+void Change3DRow(const PackedDmapTbl &packed, unsigned char *row, int width)
+{
+  for (int x = 0; x < width; x++, row += 3)
+    Change3DPacked(packed, row);
 }

@@ -1,64 +1,341 @@
 // Sharpening of the page picture: every channel value of the interior moves
 // away from the mean of its 5 x 5 neighbourhood, by a weight that depends on
 // the level and on whether the pixel's colour is a skin tone.
+//
+// Every result depends only on the input picture.  The rows are cut into
+// bands worked on the stage threads; a band reads the rows next to it from
+// copies taken before any band starts, and writes each of its own rows back
+// once its last reader in the band is done, so only a few rows of scratch
+// are needed instead of a copy of the page.
 #include "sharpness.h"
 
 #include "page_buffers.h"
+#include "parallel.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 bool IsSkinTone(double YData, double Cb, double Cr)
 {
   return 80 < YData && YData < 250 && -35 < Cb && Cb < -10 && 10 < Cr && Cr < 45;
 }
 
-int PicytureSharpness(int biWidth, int biHeight, unsigned char *lpBits, int bSharpness)
+namespace {
+
+// The skin-tone box in exact integer arithmetic: the colour's luma and
+// colour differences times 100000.
+struct ExactColour
 {
-  if (bSharpness <= -4)
-    return 0;
-  // The weights end at level 4; higher levels sharpen as level 4.
-  const int k = bSharpness >= 4 ? 8 : bSharpness + 4;
-  // Only pixels two or more away from every edge are sharpened; a picture
-  // under 5 pixels in either direction has none.
-  if (biWidth < 5 || biHeight < 5)
-    return 0;
+  long Y, Cb, Cr;
+};
 
-  const size_t rowBytes = 3 * (size_t)biWidth;
-  const size_t pageBytes = rowBytes * biHeight;
-  std::unique_ptr<unsigned char[]> scratch(new (std::nothrow) unsigned char[pageBytes]);
-  if (!scratch)
-    return kStageNoMemory;
-  memcpy(scratch.get(), lpBits, pageBytes);
+ExactColour Exact(int r, int g, int b)
+{
+  return {29891L * r + 58661L * g + 11448L * b, -16874L * r - 33126L * g + 50000L * b,
+          50000L * r - 41869L * g - 8131L * b};
+}
 
-  for (int y = 2; y <= biHeight - 3; y++)
+// The skin test of a pixel is decided by a table over cells of 8 x 8 x 8
+// colours where it can be.  The double sums of the tables differ from the
+// exact values by far less than 1e-5, so wherever the exact value is not
+// on a bound of the box the double test agrees with the exact one.  The box
+// is convex and its bounds are planes: a cell whose 8 corners are strictly
+// inside is inside throughout, and a cell whose corners are all strictly
+// beyond the same bound is outside throughout.  Other cells are decided
+// pixel by pixel with the double sums.
+enum : unsigned char
+{
+  kCellOutside = 0,
+  kCellInside = 1,
+  kCellMixed = 2,
+};
+
+struct SkinCells
+{
+  unsigned char cell[32 * 32 * 32];
+
+  SkinCells()
   {
-    for (int x = 2; x <= biWidth - 3; x++)
+    for (int r = 0; r < 32; r++)
+      for (int g = 0; g < 32; g++)
+        for (int b = 0; b < 32; b++)
+        {
+          int inside = 0;
+          // Per bound: how many corners are strictly beyond it.
+          int beyond[6] = {};
+          for (int c = 0; c < 8; c++)
+          {
+            const ExactColour e = Exact(8 * r + (c & 1 ? 7 : 0), 8 * g + (c & 2 ? 7 : 0), 8 * b + (c & 4 ? 7 : 0));
+            const bool bound[6] = {e.Y < 8000000, e.Y > 25000000, e.Cb < -3500000,
+                                   e.Cb > -1000000, e.Cr < 1000000, e.Cr > 4500000};
+            for (int n = 0; n < 6; n++)
+              beyond[n] += bound[n];
+            inside += 8000000 < e.Y && e.Y < 25000000 && -3500000 < e.Cb && e.Cb < -1000000 &&
+                      1000000 < e.Cr && e.Cr < 4500000;
+          }
+          unsigned char state = inside == 8 ? kCellInside : kCellMixed;
+          for (int n = 0; n < 6; n++)
+            if (beyond[n] == 8)
+              state = kCellOutside;
+          cell[(r << 10) | (g << 5) | b] = state;
+        }
+  }
+};
+
+const SkinCells &Cells()
+{
+  static const SkinCells cells;
+  return cells;
+}
+
+// Result of a channel value own with neighbourhood mean m, for the two
+// weights: Sharp[s][own][m], s = 1 for skin tones.  The same double steps as
+// for each pixel, done once for every pair.
+struct SharpTable
+{
+  unsigned char v[2][256][256];
+
+  SharpTable(double wBack, double wFace)
+  {
+    for (int s = 0; s < 2; s++)
     {
-      const unsigned char *own = lpBits + (size_t)y * rowBytes + 3 * (size_t)x;
+      const double w = s ? wFace : wBack;
+      for (int own = 0; own < 256; own++)
+        for (int m = 0; m < 256; m++)
+        {
+          const int d = own - m;
+          const double sharp = (double)own + (double)d * w;
+          v[s][own][m] = sharp < 0 ? 0 : sharp > 255 ? 255 : (unsigned char)(int)sharp;
+        }
+    }
+  }
+};
+
+// One band of rows y0..y1-1 (all within 2..height-3), worked top down.
+// The rows next to the band, y0-2, y0-1, y1 and y1+1, are read from
+// outside[0..3]; the band's own rows from the page until they are written
+// back, each once its last reader in the band is done (two rows late).
+class Band
+{
+public:
+  // Returns false when the scratch cannot be had.
+  bool Init(int width, unsigned char *lpBits, int y0, int y1, const unsigned char *const *outside,
+            const SharpTable *table)
+  {
+    width_ = width, lpBits_ = lpBits, y0_ = y0, y1_ = y1, y_ = y0, table_ = table;
+    for (int n = 0; n < 4; n++)
+      outside_[n] = outside[n];
+    rowBytes_ = 3 * (size_t)width;
+    try
+    {
+      out_.resize(3 * rowBytes_);
+      column_.resize(rowBytes_);
+      mean_.resize(rowBytes_);
+      skin_.resize(width);
+    }
+    catch (const std::bad_alloc &)
+    {
+      return false;
+    }
+    return true;
+  }
+
+  // Sharpens the rows that input rows 0..available-1 allow.  Returns the
+  // first row of the band not yet written back.
+  int Run(int available)
+  {
+    for (; y_ < y1_ && y_ + 2 < available; y_++)
+    {
+      SharpenRow(y_);
+      // Row y - 2 has had its last reader in this band.
+      if (y_ - 2 >= y0_)
+        WriteBack(y_ - 2);
+    }
+    if (y_ == y1_ && !flushed_)
+    {
+      for (int y = y1_ - 2 > y0_ ? y1_ - 2 : y0_; y < y1_; y++)
+        WriteBack(y);
+      flushed_ = true;
+    }
+    return flushed_ ? y1_ : y_ - 2 > y0_ ? y_ - 2 : y0_;
+  }
+
+private:
+  const unsigned char *Input(int r) const
+  {
+    if (r < y0_)
+      return outside_[r - (y0_ - 2)];
+    if (r >= y1_)
+      return outside_[2 + r - y1_];
+    return lpBits_ + (size_t)r * rowBytes_;
+  }
+
+  void WriteBack(int y)
+  {
+    memcpy(lpBits_ + (size_t)y * rowBytes_ + 6, out_.data() + (size_t)((y - y0_) % 3) * rowBytes_ + 6,
+           rowBytes_ - 12);
+  }
+
+  // Pixels 2..width-3 of row y into the row's slot of out_.
+  void SharpenRow(int y)
+  {
+    const SkinCells &cells = Cells();
+    const size_t first = 6, end = rowBytes_ - 6;  // bytes of pixels 2..width-3
+    const unsigned char *r0 = Input(y - 2), *r1 = Input(y - 1), *r2 = Input(y), *r3 = Input(y + 1),
+                        *r4 = Input(y + 2);
+    uint16_t *column = column_.data();
+    for (size_t i = 0; i < rowBytes_; i++)
+      column[i] = (uint16_t)(r0[i] + r1[i] + r2[i] + r3[i] + r4[i]);
+    unsigned char *mean = mean_.data();
+    for (size_t i = first; i < end; i++)
+    {
+      // At most 25 * 255: 16 bits hold it, eight lanes to a vector.
+      const uint16_t sum = (uint16_t)(column[i - 6] + column[i - 3] + column[i] + column[i + 3] + column[i + 6]);
+      mean[i] = (unsigned char)(uint16_t)(sum / 25);
+    }
+    unsigned char *skin = skin_.data();
+    for (int x = 2; x <= width_ - 3; x++)
+    {
+      const unsigned char *own = r2 + 3 * (size_t)x;
+      const unsigned char state = cells.cell[(own[0] >> 3) << 10 | (own[1] >> 3) << 5 | own[2] >> 3];
+      if (state != kCellMixed)
+      {
+        skin[x] = state;
+        continue;
+      }
       const double YData = Y_Table[own[0]] + Y_Table[256 + own[1]] + Y_Table[512 + own[2]];
       const double Cb = Cb_Table[own[0]] + Cb_Table[256 + own[1]] + Cb_Table[512 + own[2]];
       const double Cr = Cr_Table[own[0]] + Cr_Table[256 + own[1]] + Cr_Table[512 + own[2]];
-      const double w = IsSkinTone(YData, Cb, Cr) ? WeightFace[k] : WeightBack[k];
-
-      unsigned char *out = scratch.get() + (size_t)y * rowBytes + 3 * (size_t)x;
-      for (int i = 0; i < 3; i++)
-      {
-        int sum = 0;
-        for (int dy = -2; dy <= 2; dy++)
-        {
-          const unsigned char *p = own + (ptrdiff_t)dy * (ptrdiff_t)rowBytes + i;
-          sum += p[-6] + p[-3] + p[0] + p[3] + p[6];
-        }
-        const int d = own[i] - sum / 25;
-        const double sharp = (double)own[i] + (double)d * w;
-        out[i] = sharp < 0 ? 0 : sharp > 255 ? 255 : (unsigned char)(int)sharp;
-      }
+      // IsSkinTone without the branches (the colours of a photo make them
+      // hard to predict).
+      skin[x] = (80 < YData) & (YData < 250) & (-35 < Cb) & (Cb < -10) & (10 < Cr) & (Cr < 45);
+    }
+    unsigned char *out = out_.data() + (size_t)((y - y0_) % 3) * rowBytes_;
+    for (int x = 2; x <= width_ - 3; x++)
+    {
+      const auto &t = table_->v[skin[x]];
+      const size_t i = 3 * (size_t)x;
+      out[i] = t[r2[i]][mean[i]];
+      out[i + 1] = t[r2[i + 1]][mean[i + 1]];
+      out[i + 2] = t[r2[i + 2]][mean[i + 2]];
     }
   }
 
-  memcpy(lpBits, scratch.get(), pageBytes);
+  int width_ = 0, y0_ = 0, y1_ = 0, y_ = 0;
+  bool flushed_ = false;
+  size_t rowBytes_ = 0;
+  unsigned char *lpBits_ = nullptr;
+  const unsigned char *outside_[4] = {};
+  const SharpTable *table_ = nullptr;
+  std::vector<unsigned char> out_;      // 3 rows
+  std::vector<uint16_t> column_;        // sums of 5 rows per byte
+  std::vector<unsigned char> mean_;     // 5 x 5 means per byte
+  std::vector<unsigned char> skin_;     // per pixel
+};
+
+// The weight index of a level, or -1 when the level or the picture leaves
+// the picture alone.
+int LevelIndex(int biWidth, int biHeight, int bSharpness)
+{
+  if (bSharpness <= -4)
+    return -1;
+  // Only pixels two or more away from every edge are sharpened; a picture
+  // under 5 pixels in either direction has none.
+  if (biWidth < 5 || biHeight < 5)
+    return -1;
+  // The weights end at level 4; higher levels sharpen as level 4.
+  return bSharpness >= 4 ? 8 : bSharpness + 4;
+}
+
+}  // namespace
+
+int PicytureSharpness(int biWidth, int biHeight, unsigned char *lpBits, int bSharpness)
+{
+  const int k = LevelIndex(biWidth, biHeight, bSharpness);
+  if (k < 0)
+    return 0;
+
+  const size_t rowBytes = 3 * (size_t)biWidth;
+  const int rows = biHeight - 4;  // rows 2..biHeight-3
+  try
+  {
+    std::unique_ptr<SharpTable> table(new SharpTable(WeightBack[k], WeightFace[k]));
+    Cells();  // built once, before the threads
+
+    // Bands of the interior rows; each band's two rows above and two
+    // below are copied first.
+    const int bands = BandCount(rows, 32);
+    std::vector<unsigned char> edges((size_t)bands * 4 * rowBytes);
+    std::vector<Band> work(bands);
+    for (int b = 0; b < bands; b++)
+    {
+      const int y0 = 2 + BandStart(rows, bands, b), y1 = 2 + BandStart(rows, bands, b + 1);
+      const int rowsOutside[4] = {y0 - 2, y0 - 1, y1, y1 + 1};
+      const unsigned char *outside[4];
+      for (int n = 0; n < 4; n++)
+      {
+        unsigned char *copy = edges.data() + (4 * (size_t)b + n) * rowBytes;
+        memcpy(copy, lpBits + (size_t)rowsOutside[n] * rowBytes, rowBytes);
+        outside[n] = copy;
+      }
+      if (!work[b].Init(biWidth, lpBits, y0, y1, outside, table.get()))
+        return kStageNoMemory;
+    }
+    RunBands(bands, [&](int b) { work[b].Run(biHeight); });
+  }
+  catch (const std::bad_alloc &)
+  {
+    return kStageNoMemory;
+  }
   return 0;
+}
+
+struct SharpenInOrder::State
+{
+  SharpTable table;
+  Band band;
+  State(double wBack, double wFace) : table(wBack, wFace) {}
+};
+
+SharpenInOrder::SharpenInOrder() = default;
+SharpenInOrder::~SharpenInOrder() = default;
+
+int SharpenInOrder::Start(int biWidth, int biHeight, unsigned char *lpBits, int bSharpness)
+{
+  height_ = biHeight;
+  const int k = LevelIndex(biWidth, biHeight, bSharpness);
+  if (k < 0)
+    return 0;
+  state_.reset(new (std::nothrow) State(WeightBack[k], WeightFace[k]));
+  if (!state_)
+    return kStageNoMemory;
+  Cells();
+  // One band of all the interior rows: the rows above and below it are
+  // the frame, which sharpening never changes, read from the page.
+  const size_t rowBytes = 3 * (size_t)biWidth;
+  const unsigned char *outside[4] = {lpBits, lpBits + rowBytes, lpBits + (size_t)(biHeight - 2) * rowBytes,
+                                     lpBits + (size_t)(biHeight - 1) * rowBytes};
+  if (!state_->band.Init(biWidth, lpBits, 2, biHeight - 2, outside, &state_->table))
+  {
+    state_.reset();
+    return kStageNoMemory;
+  }
+  return 0;
+}
+
+int SharpenInOrder::Advance(int available)
+{
+  if (!state_)
+    return available;
+  // Rows before the first row the band has not written back are final
+  // (rows 0 and 1 as soon as they are there), and the last two rows once
+  // the band is done.
+  const int next = state_->band.Run(available);
+  if (next == height_ - 2)
+    return available;
+  return next < available ? next : available;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 
 // Sharpening weights by level + 4 (index 0 is level -4: off), for skin
 // tones and for everything else.
@@ -22,3 +23,26 @@ bool IsSkinTone(double YData, double Cb, double Cr);
 // above 4: as 4).  Returns 0, or kStageNoMemory when the scratch picture
 // cannot be had.
 int PicytureSharpness(int biWidth, int biHeight, unsigned char *lpBits, int bSharpness);
+
+// Sharpening of a picture whose rows arrive in order (the page loop
+// sharpens while it reads): the same bytes as PicytureSharpness, on one
+// thread, with a few rows of scratch.
+class SharpenInOrder
+{
+public:
+  SharpenInOrder();
+  ~SharpenInOrder();
+
+  // Returns 0, or kStageNoMemory when the scratch cannot be had.
+  int Start(int biWidth, int biHeight, unsigned char *lpBits, int bSharpness);
+
+  // Input rows 0..available-1 are in the picture (never fewer than the
+  // last call gave): sharpens what they allow.  Returns how many rows from
+  // the top are final.
+  int Advance(int available);
+
+private:
+  struct State;
+  std::unique_ptr<State> state_;
+  int height_ = 0;
+};

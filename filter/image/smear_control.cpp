@@ -4,6 +4,7 @@
 #include "smear_control.h"
 
 #include "page_buffers.h"
+#include "parallel.h"
 #include "random/mt19937ar.h"
 
 #include <cstddef>
@@ -25,141 +26,248 @@ int GetSmearlut(unsigned char *hotlut, int iGammaMode)
 
 namespace {
 
-// x >> 10 on a signed value: floor division by 1024 (-1 >> 10 is -1).
-// Products are formed in 64 bits; every value of the stage stays far inside
-// the 32-bit range, so the results are those of 32-bit arithmetic.
-inline int32_t Shr10(int64_t x) { return (int32_t)(x >> 10); }
+// Range of the values.  With OrgData in 0..255 * 1024 = 261120, the
+// histories never leave -80000..341120: the long and middle smears push
+// past their history by at most 73/1024 and 115/1024 of the gap, the
+// history then moves 2/1024 or 9/1024 of the way toward the smear, the
+// short history moves to a mix of the middle smear and itself with positive
+// weights (0.28 and 0.72, or 0.38 and 0.62 after a strong step), and the
+// sideways smoothing mixes neighbours with positive weights.  The short
+// smear stays within -380000..640000.  So every product below (at most
+// 1024 times a value, or 730 times a difference) stays under 7e8 and 32-bit
+// arithmetic gives the exact results of the 64-bit formulas; >> on a
+// negative int is floor division by 1024 (arithmetic shift).
 
+// Working arrays, one entry per byte position of a row, in one block.
 struct WorkingArrays
 {
-  int32_t *ShortHist = nullptr;
-  int32_t *MiddleHist = nullptr;
-  int32_t *LongHist = nullptr;
-  int32_t *iStrongCnt = nullptr;
-  int32_t *iRefData = nullptr;
+  int32_t *block = nullptr;
+  int32_t *ShortHist, *MiddleHist, *LongHist, *iStrongCnt, *iRefData;
+  int32_t *CompData;    // the row through the tone curve
+  uint32_t *Random;     // the row's numbers from the generator
+  unsigned char *Out;   // the row's printer bytes in pixel order
 
-  // Allocate n entries each (at least one, so that malloc(0) is never asked).
+  // n entries each, and one of padding after each (zero) for the lanes of
+  // the smoothing.
   bool Allocate(size_t n)
   {
-    if (n == 0)
-      n = 1;
-    if (n > SIZE_MAX / sizeof(int32_t))
+    if (n > SIZE_MAX / (8 * sizeof(int32_t)) - 1)
       return false;
-    const size_t bytes = n * sizeof(int32_t);
-    ShortHist = static_cast<int32_t *>(malloc(bytes));
-    MiddleHist = static_cast<int32_t *>(malloc(bytes));
-    LongHist = static_cast<int32_t *>(malloc(bytes));
-    iStrongCnt = static_cast<int32_t *>(malloc(bytes));
-    iRefData = static_cast<int32_t *>(malloc(bytes));
-    return ShortHist && MiddleHist && LongHist && iStrongCnt && iRefData;
+    n++;
+    block = static_cast<int32_t *>(calloc(8 * n, sizeof(int32_t)));
+    if (block == nullptr)
+      return false;
+    ShortHist = block;
+    MiddleHist = block + n;
+    LongHist = block + 2 * n;
+    iStrongCnt = block + 3 * n;
+    iRefData = block + 4 * n;
+    CompData = block + 5 * n;
+    Random = reinterpret_cast<uint32_t *>(block + 6 * n);
+    Out = reinterpret_cast<unsigned char *>(block + 7 * n);
+    return true;
   }
 
-  ~WorkingArrays()
-  {
-    free(ShortHist);
-    free(MiddleHist);
-    free(LongHist);
-    free(iStrongCnt);
-    free(iRefData);
-  }
+  ~WorkingArrays() { free(block); }
 };
+
+// The row through the tone curve of each byte's channel.
+void ToneRow(const unsigned char *row, size_t pixels, const unsigned char *lut, int32_t *comp)
+{
+  for (size_t p = 0; p < pixels; p++)
+  {
+    comp[3 * p] = lut[row[3 * p]];
+    comp[3 * p + 1] = lut[256 + row[3 * p + 1]];
+    comp[3 * p + 2] = lut[512 + row[3 * p + 2]];
+  }
+}
+
+// The per-byte step of a row after the first: the three smears, the strong
+// step, the dithered byte and the history updates.  Every position is on
+// its own, so the loop vectorises.
+void SmearRow(size_t n, int32_t LongWeight, const int32_t *__restrict comp, const uint32_t *__restrict rnd,
+              int32_t *__restrict ShortHist, int32_t *__restrict MiddleHist, int32_t *__restrict LongHist,
+              int32_t *__restrict iStrongCnt, int32_t *__restrict iRefData, unsigned char *__restrict out)
+{
+  for (size_t i = 0; i < n; i++)
+  {
+    const int32_t iCompData = comp[i];
+    const int32_t OrgData = iCompData * 1024;
+    const int32_t LongSmear = OrgData + ((OrgData - LongHist[i]) * LongWeight >> 10);
+    const int32_t MiddleSmear = LongSmear + ((LongSmear - MiddleHist[i]) * 115 >> 10);
+
+    // Branch-free, so that the loop vectorises: strong is all ones or 0.
+    const int32_t diff = iRefData[i] - iCompData;
+    const int32_t strong = -(int32_t)(((diff >= 40) | (diff <= -40)) & (iStrongCnt[i] <= 1));
+    iStrongCnt[i] = (iStrongCnt[i] + 1) & strong;
+    iRefData[i] = (iRefData[i] & strong) | (iCompData & ~strong);
+    const int32_t weight = 280 + (450 & strong);
+    const int32_t ShortSmear = MiddleSmear + ((MiddleSmear - ShortHist[i]) * weight >> 10);
+
+    int32_t Temp = (ShortSmear + (int32_t)(rnd[i] & 0x3FF)) >> 10;
+    Temp = Temp < 0 ? 0 : Temp;
+    Temp = Temp > 255 ? 255 : Temp;
+    out[i] = (unsigned char)Temp;
+
+    // H' = S + (H * c >> 10) - (S * c >> 10) with c = 1024 - e is
+    // H + (-e * H >> 10) - (-e * S >> 10), exactly: 1024 * H and 1024 * S
+    // leave the floor unchanged.  Fewer multiplications to vectorise.
+    LongHist[i] = LongHist[i] + ((-2 * LongHist[i]) >> 10) - ((-2 * LongSmear) >> 10);
+    MiddleHist[i] = MiddleHist[i] + ((-9 * MiddleHist[i]) >> 10) - ((-9 * MiddleSmear) >> 10);
+    ShortHist[i] = ShortHist[i] + ((-224 * ShortHist[i]) >> 10) - ((-224 * ShortSmear) >> 10);
+  }
+}
+
+// Four 32-bit lanes (SSE2 on x86-64, NEON on ARM, plain code elsewhere);
+// lanes 0..2 carry the red, green and blue entries of a pixel.
+typedef int32_t Lanes __attribute__((vector_size(16)));
+
+inline Lanes Load(const int32_t *p)
+{
+  Lanes v;
+  memcpy(&v, p, sizeof v);
+  return v;
+}
+
+inline void Store(int32_t *p, Lanes v) { memcpy(p, &v, sizeof v); }
+
+// Products by the smoothing weights as shifts and adds, in unsigned lanes
+// (the same low 32 bits as the signed product, which never overflows).
+// SSE2 has no 32-bit multiply: this keeps the recurrence's chain short.
+typedef uint32_t UnsignedLanes __attribute__((vector_size(16)));
+
+inline Lanes Times150(Lanes v)
+{
+  const UnsignedLanes u = (UnsignedLanes)v;
+  return (Lanes)((u << 7) + (u << 4) + (u << 2) + (u << 1));
+}
+
+inline Lanes Times510(Lanes v)
+{
+  const UnsignedLanes u = (UnsignedLanes)v;
+  return (Lanes)((u << 9) - (u << 1));
+}
+
+inline Lanes Times724(Lanes v)
+{
+  const UnsignedLanes u = (UnsignedLanes)v;
+  return (Lanes)((u << 9) + (u << 7) + (u << 6) + (u << 4) + (u << 2));
+}
+
+inline Lanes Times4(Lanes v) { return (Lanes)((UnsignedLanes)v << 2); }
+
+// Sideways smoothing of the pixels 1..pixels-2, in place from left to
+// right: each entry from the new value on its left and the old ones at and
+// right of it.  Each array is one recurrence over pixels, its three
+// channels side by side in lanes; lane 3 reads the next pixel and its
+// result is overwritten (by the next step, or by the kept last pixel).  The
+// arrays have one entry of padding after them for the last load.
+void SmoothRow(size_t pixels, int32_t *__restrict S, int32_t *__restrict M, int32_t *__restrict L)
+{
+  if (pixels < 3)
+    return;
+  const size_t last = 3 * (pixels - 1);
+  const int32_t keepS = S[last], keepM = M[last], keepL = L[last];
+  Lanes ps = Load(S), pm = Load(M), pl = Load(L);
+  Lanes cs = Load(S + 3), cm = Load(M + 3), cl = Load(L + 3);
+  for (size_t k = 3; k < last; k += 3)
+  {
+    const Lanes ns = Load(S + k + 3), nm = Load(M + k + 3), nl = Load(L + k + 3);
+    ps = (Times150(ps + ns) + Times724(cs)) >> 10;
+    pm = (Times510(pm + nm) + Times4(cm)) >> 10;
+    pl = (Times510(pl + nl) + Times4(cl)) >> 10;
+    Store(S + k, ps);
+    Store(M + k, pm);
+    Store(L + k, pl);
+    cs = ns, cm = nm, cl = nl;
+  }
+  S[last] = keepS, M[last] = keepM, L[last] = keepL;
+}
 
 }  // namespace
 
 int SmearControl(unsigned char *pSrcBitmap, unsigned int biWidth, unsigned int biHeight,
                  unsigned char *lpToneCurve, unsigned char *pSendData)
 {
-  // 1. Every call, and so every page, starts the generator from the same state.
+  return SmearControlAsRowsArrive(pSrcBitmap, biWidth, biHeight, lpToneCurve, pSendData, nullptr);
+}
+
+int SmearControlAsRowsArrive(unsigned char *pSrcBitmap, unsigned int biWidth, unsigned int biHeight,
+                             unsigned char *lpToneCurve, unsigned char *pSendData, RowProgress *source)
+{
+  // Every call, and so every page, starts the generator from the same state.
   uint32_t init[4] = {0x123, 0x234, 0x345, 0x456};
   init_by_array(init, 4);
 
-  // 2. The working arrays, one entry per byte position of a row (3 x biWidth
-  // entries rather than a fixed 11292, so any page width fits).
-  const size_t iLength = 3 * (size_t)biWidth;
+  const size_t pixels = biWidth;
+  const size_t iLength = 3 * pixels;
   WorkingArrays w;
   if (!w.Allocate(iLength))
     return kStageNoMemory;
-  int32_t *const ShortHist = w.ShortHist;
-  int32_t *const MiddleHist = w.MiddleHist;
-  int32_t *const LongHist = w.LongHist;
-  int32_t *const iStrongCnt = w.iStrongCnt;
-  int32_t *const iRefData = w.iRefData;
+  if (biHeight == 0)
+    return 0;
+  // Waits are for a batch of rows, so that a reader that has caught up
+  // sleeps and wakes once per batch rather than once per row.
+  constexpr unsigned kBatch = 16;
+  unsigned sourceSeen = 0;
+  auto waitRows = [&](unsigned rows) {
+    if (source && sourceSeen < rows)
+      sourceSeen = (unsigned)source->WaitFor((int)(rows + kBatch < biHeight ? rows + kBatch : biHeight));
+  };
 
-  // 3. Plane starts, by channel of the pixel byte (0 red, 1 green, 2 blue).
-  const size_t planeSize = (size_t)biWidth * biHeight;
-  const size_t planeStart[3] = {2 * planeSize, planeSize, 0};
+  // Plane starts: plane 0 from blue, 1 from green, 2 from red.
+  const size_t planeSize = pixels * biHeight;
+  unsigned char *const planeR = pSendData + 2 * planeSize;
+  unsigned char *const planeG = pSendData + planeSize;
+  unsigned char *const planeB = pSendData;
 
-  // 4. Row by row.
-  for (unsigned int j = 0; j < biHeight; j++)
+  // Row 0: the histories start at the curve value of the position's
+  // average over the first 200 rows (or all of a shorter page); the row is
+  // its curve value.  The histories are smoothed after every row, this one
+  // included.
   {
-    const int32_t LongWeight = j < 600 ? (int32_t)((73 * j) / 600) : 73;
-    const unsigned char *row = pSrcBitmap + (size_t)j * iLength;
-    const size_t rowOffset = (size_t)j * biWidth;
-
+    const unsigned iCount = biHeight < 200 ? biHeight : 200;
+    waitRows(iCount);
+    uint32_t *sum = w.Random;
+    memset(sum, 0, iLength * sizeof(uint32_t));
+    for (unsigned r = 0; r < iCount; r++)
+    {
+      const unsigned char *row = pSrcBitmap + (size_t)r * iLength;
+      for (size_t i = 0; i < iLength; i++)
+        sum[i] += row[i];
+    }
     for (size_t i = 0; i < iLength; i++)
     {
-      const unsigned channel = (unsigned)(i % 3);
-      const unsigned char *v = lpToneCurve + 256 * channel;
-      const unsigned char iData = row[i];
-      const size_t q = planeStart[channel] + rowOffset + i / 3;
-
-      if (j == 0)
-      {
-        // The average of the position over the first 200 rows (or all of a
-        // shorter page), row 0 included; the histories start at its curve
-        // value.
-        uint32_t sum = 0;
-        unsigned int iCount = 0;
-        for (unsigned int iLineCnt = 0; iLineCnt < 200 && iLineCnt < biHeight; iLineCnt++)
-        {
-          sum += pSrcBitmap[(size_t)iLineCnt * iLength + i];
-          iCount++;
-        }
-        const int32_t MidData = (int32_t)v[sum / iCount] * 1024;
-        ShortHist[i] = MiddleHist[i] = LongHist[i] = MidData;
-        iStrongCnt[i] = 0;
-        iRefData[i] = v[iData];
-        pSendData[q] = v[iData];
-        continue;
-      }
-
-      const int32_t iCompData = v[iData];
-      const int32_t OrgData = iCompData * 1024;
-      const int32_t LongSmear = OrgData + Shr10((int64_t)(OrgData - LongHist[i]) * LongWeight);
-      const int32_t MiddleSmear = LongSmear + Shr10((int64_t)(LongSmear - MiddleHist[i]) * 115);
-
-      int32_t ShortSmear;
-      const int32_t diff = iRefData[i] - iCompData;
-      if ((diff < 0 ? -diff : diff) >= 40 && iStrongCnt[i] <= 1)
-      {
-        iStrongCnt[i]++;
-        ShortSmear = MiddleSmear + Shr10((int64_t)(MiddleSmear - ShortHist[i]) * 730);
-      }
-      else
-      {
-        iStrongCnt[i] = 0;
-        iRefData[i] = iCompData;
-        ShortSmear = MiddleSmear + Shr10((int64_t)(MiddleSmear - ShortHist[i]) * 280);
-      }
-
-      int32_t Temp = Shr10((int64_t)ShortSmear + (genrand_int32() & 0x3FF));
-      pSendData[q] = ClampByte(Temp);
-
-      LongHist[i] = LongSmear + Shr10((int64_t)LongHist[i] * 1022) - Shr10((int64_t)LongSmear * 1022);
-      MiddleHist[i] = MiddleSmear + Shr10((int64_t)MiddleHist[i] * 1015) - Shr10((int64_t)MiddleSmear * 1015);
-      ShortHist[i] = ShortSmear + Shr10((int64_t)ShortHist[i] * 800) - Shr10((int64_t)ShortSmear * 800);
+      const int32_t MidData = (int32_t)lpToneCurve[256 * (i % 3) + sum[i] / iCount] * 1024;
+      w.ShortHist[i] = w.MiddleHist[i] = w.LongHist[i] = MidData;
+      w.iStrongCnt[i] = 0;
     }
-
-    // Sideways smoothing, in place from left to right; the first and the
-    // last pixel's entries are left alone (nothing at all for width <= 2).
-    for (size_t k = 3; k + 4 <= iLength; k++)
+    ToneRow(pSrcBitmap, pixels, lpToneCurve, w.iRefData);
+    for (size_t p = 0; p < pixels; p++)
     {
-      ShortHist[k] = Shr10(150 * (int64_t)ShortHist[k - 3] + 724 * (int64_t)ShortHist[k] + 150 * (int64_t)ShortHist[k + 3]);
-      MiddleHist[k] = Shr10(510 * (int64_t)MiddleHist[k - 3] + 4 * (int64_t)MiddleHist[k] + 510 * (int64_t)MiddleHist[k + 3]);
-      LongHist[k] = Shr10(510 * (int64_t)LongHist[k - 3] + 4 * (int64_t)LongHist[k] + 510 * (int64_t)LongHist[k + 3]);
+      planeR[p] = (unsigned char)w.iRefData[3 * p];
+      planeG[p] = (unsigned char)w.iRefData[3 * p + 1];
+      planeB[p] = (unsigned char)w.iRefData[3 * p + 2];
     }
+    SmoothRow(pixels, w.ShortHist, w.MiddleHist, w.LongHist);
   }
 
-  // 5. The working arrays go with w.
+  for (unsigned int j = 1; j < biHeight; j++)
+  {
+    waitRows(j + 1);
+    const int32_t LongWeight = j < 600 ? (int32_t)((73 * j) / 600) : 73;
+    genrand_block(w.Random, iLength);
+    ToneRow(pSrcBitmap + (size_t)j * iLength, pixels, lpToneCurve, w.CompData);
+    SmearRow(iLength, LongWeight, w.CompData, w.Random, w.ShortHist, w.MiddleHist, w.LongHist, w.iStrongCnt,
+             w.iRefData, w.Out);
+    const size_t rowOffset = (size_t)j * pixels;
+    for (size_t p = 0; p < pixels; p++)
+    {
+      planeR[rowOffset + p] = w.Out[3 * p];
+      planeG[rowOffset + p] = w.Out[3 * p + 1];
+      planeB[rowOffset + p] = w.Out[3 * p + 2];
+    }
+    SmoothRow(pixels, w.ShortHist, w.MiddleHist, w.LongHist);
+  }
   return 0;
 }

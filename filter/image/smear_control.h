@@ -23,3 +23,12 @@ int GetSmearlut(unsigned char *hotlut, int iGammaMode);
 // written) when the working arrays cannot be had.
 int SmearControl(unsigned char *pSrcBitmap, unsigned int biWidth, unsigned int biHeight,
                  unsigned char *lpToneCurve, unsigned char *pSendData);
+
+class RowProgress;
+
+// SmearControl on a page whose rows are still being made: row j is read
+// once source has published j + 1 rows (the first 200 rows before
+// anything); the call is source's only reader.  source may be null: every
+// row is there.
+int SmearControlAsRowsArrive(unsigned char *pSrcBitmap, unsigned int biWidth, unsigned int biHeight,
+                             unsigned char *lpToneCurve, unsigned char *pSendData, RowProgress *source);

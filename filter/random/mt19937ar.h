@@ -6,6 +6,7 @@
 // as init_by_array; this generator is the system's own.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Seed the state vector from one word.
@@ -18,3 +19,7 @@ void init_by_array(const uint32_t init_key[], int key_length);
 // The next 32-bit output.  Regenerates all 624 words when the vector is
 // used up; a generator never seeded is first seeded with 5489.
 uint32_t genrand_int32(void);
+
+// The next n outputs into out, the same words n calls of genrand_int32()
+// would give.
+void genrand_block(uint32_t *out, size_t n);

@@ -2,6 +2,7 @@
 // RGB CUPS raster) for the whole-job benchmark.
 //
 // Usage: kelvo-bench-raster OUTPUT PAGES [compressed|plain]
+#include "rgb_raster_header.h"
 #include "photo_page.h"
 
 #include <cstdio>
@@ -29,19 +30,7 @@ int main(int argc, char *argv[])
   cups_raster_t *ras = cupsRasterOpen(fd, plain ? CUPS_RASTER_WRITE : CUPS_RASTER_WRITE_COMPRESSED);
   for (int page = 0; page < pages; page++)
   {
-    cups_page_header2_t header;
-    memset(&header, 0, sizeof(header));
-    header.HWResolution[0] = header.HWResolution[1] = 300;
-    header.PageSize[0] = kBenchWidth * 72 / 300;
-    header.PageSize[1] = kBenchHeight * 72 / 300;
-    header.NumCopies = 1;
-    header.cupsWidth = kBenchWidth;
-    header.cupsHeight = kBenchHeight;
-    header.cupsBitsPerColor = 8;
-    header.cupsBitsPerPixel = 24;
-    header.cupsBytesPerLine = 3 * kBenchWidth;
-    header.cupsColorOrder = CUPS_ORDER_CHUNKED;
-    header.cupsColorSpace = CUPS_CSPACE_RGB;
+    cups_page_header2_t header = RgbRasterHeader(kBenchWidth, kBenchHeight);
     const std::vector<unsigned char> rgb = PhotoPage(kBenchWidth, kBenchHeight, page);
     if (!cupsRasterWriteHeader2(ras, &header))
       return 1;

@@ -83,7 +83,7 @@ TEST(FilterJob, HeaderLogInOrder)
       "DEBUG: InsertSheet=0", "DEBUG: Jog=0", "DEBUG: LeadingEdge=0", "DEBUG: Margins=[4][5]",
       "DEBUG: ManualFeed=0", "DEBUG: MediaPosition=0", "DEBUG: MediaWeight=0", "DEBUG: MirrorPrint=0",
       "DEBUG: NegativePrint=0", "DEBUG: NumCopies=2", "DEBUG: Orientation=0", "DEBUG: OutputFaceUp=0",
-      "DEBUG: PageSize=[0][0]", "DEBUG: Separations=0", "DEBUG: TraySwitch=0", "DEBUG: Tumble=0",
+      "DEBUG: PageSize=[1][0]", "DEBUG: Separations=0", "DEBUG: TraySwitch=0", "DEBUG: Tumble=0",
       "DEBUG: cupsWidth=3", "DEBUG: cupsHeight=2", "DEBUG: cupsMediaType=0", "DEBUG: cupsBitsPerColor=8",
       "DEBUG: cupsBitsPerPixel=24", "DEBUG: cupsBytesPerLine=9", "DEBUG: cupsColorOrder=0",
       "DEBUG: cupsColorSpace=1", "DEBUG: cupsCompression=0", "DEBUG: cupsRowCount=0",

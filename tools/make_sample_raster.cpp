@@ -2,6 +2,8 @@
 // trying the filter without a print system.
 //
 // Usage: kelvo-sample OUTPUT [PAGES [WIDTH HEIGHT]]
+#include "rgb_raster_header.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -63,19 +65,7 @@ int main(int argc, char *argv[])
   std::vector<unsigned char> rgb(3 * (size_t)w * h);
   for (unsigned page = 0; page < pages; page++)
   {
-    cups_page_header2_t header;
-    memset(&header, 0, sizeof(header));
-    header.HWResolution[0] = header.HWResolution[1] = 300;
-    header.PageSize[0] = w * 72 / 300;
-    header.PageSize[1] = h * 72 / 300;
-    header.NumCopies = 1;
-    header.cupsWidth = w;
-    header.cupsHeight = h;
-    header.cupsBitsPerColor = 8;
-    header.cupsBitsPerPixel = 24;
-    header.cupsBytesPerLine = 3 * w;
-    header.cupsColorOrder = CUPS_ORDER_CHUNKED;
-    header.cupsColorSpace = CUPS_CSPACE_RGB;
+    cups_page_header2_t header = RgbRasterHeader(w, h);
     cupsRasterWriteHeader2(ras, &header);
     DrawPage(rgb, w, h, page);
     for (unsigned y = 0; y < h; y++)

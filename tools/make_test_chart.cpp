@@ -5,6 +5,7 @@
 //
 // The default size is 1800x1200 pixels, a 6 x 4 inch print at 300 dpi.
 // The PNG holds page 1; the PDF and the raster hold every page.
+#include "rgb_raster_header.h"
 #include "png_io.h"
 #include "test_chart.h"
 
@@ -41,19 +42,7 @@ bool WriteRasterJob(const std::string &path, unsigned w, unsigned h, unsigned pa
   bool ok = ras != nullptr;
   for (unsigned page = 1; ok && page <= pages; page++)
   {
-    cups_page_header2_t header;
-    memset(&header, 0, sizeof(header));
-    header.HWResolution[0] = header.HWResolution[1] = kDpi;
-    header.PageSize[0] = (w * 72 + kDpi / 2) / kDpi;
-    header.PageSize[1] = (h * 72 + kDpi / 2) / kDpi;
-    header.NumCopies = 1;
-    header.cupsWidth = w;
-    header.cupsHeight = h;
-    header.cupsBitsPerColor = 8;
-    header.cupsBitsPerPixel = 24;
-    header.cupsBytesPerLine = 3 * w;
-    header.cupsColorOrder = CUPS_ORDER_CHUNKED;
-    header.cupsColorSpace = CUPS_CSPACE_RGB;
+    cups_page_header2_t header = RgbRasterHeader(w, h);
     ok = cupsRasterWriteHeader2(ras, &header);
     std::vector<unsigned char> rgb = DrawChart(w, h, page);
     for (unsigned y = 0; ok && y < h; y++)

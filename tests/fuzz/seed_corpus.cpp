@@ -2,6 +2,7 @@
 // raster flavour libcups reads (uncompressed and compressed, version 1
 // headers too), one to three pages, each after the settings bytes.
 #include "fuzz_settings.h"
+#include "rgb_raster_header.h"
 
 #include <cstdio>
 #include <cstring>
@@ -10,22 +11,6 @@
 #include <string>
 #include <unistd.h>
 #include <vector>
-
-static cups_page_header2_t Header(unsigned w, unsigned h)
-{
-  cups_page_header2_t header;
-  memset(&header, 0, sizeof(header));
-  header.HWResolution[0] = header.HWResolution[1] = 300;
-  header.NumCopies = 1;
-  header.cupsWidth = w;
-  header.cupsHeight = h;
-  header.cupsBitsPerColor = 8;
-  header.cupsBitsPerPixel = 24;
-  header.cupsBytesPerLine = 3 * w;
-  header.cupsColorOrder = CUPS_ORDER_CHUNKED;
-  header.cupsColorSpace = CUPS_CSPACE_RGB;
-  return header;
-}
 
 static std::vector<unsigned char> Pixels(unsigned w, unsigned h, unsigned seed)
 {
@@ -66,7 +51,7 @@ int main(int argc, char *argv[])
       for (unsigned p = 0; p < pages; p++)
       {
         unsigned w = 5 + 7 * p, h = 6 + 5 * p;
-        cups_page_header2_t header = Header(w, h);
+        cups_page_header2_t header = RgbRasterHeader(w, h);
         header.NumCopies = p + 1;
         cupsRasterWriteHeader2(ras, &header);
         std::vector<unsigned char> px = Pixels(w, h, p);
@@ -85,7 +70,7 @@ int main(int argc, char *argv[])
     WriteSettings(f, n++);
     const unsigned sync = CUPS_RASTER_SYNCv1;
     fwrite(&sync, 4, 1, f);
-    cups_page_header2_t header = Header(9, 7);
+    cups_page_header2_t header = RgbRasterHeader(9, 7);
     fwrite(&header, sizeof(cups_page_header_t), 1, f);
     std::vector<unsigned char> px = Pixels(9, 7, 3);
     fwrite(px.data(), 1, px.size(), f);

@@ -1,6 +1,8 @@
 // Test fixtures shared by the suites.
 #include "support/fixtures.h"
 
+#include "rgb_raster_header.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -34,28 +36,10 @@ TempDir::~TempDir()
   std::filesystem::remove_all(path_, ec);
 }
 
-static cups_page_header2_t RgbHeader(unsigned w, unsigned h)
-{
-  cups_page_header2_t header;
-  memset(&header, 0, sizeof(header));
-  header.HWResolution[0] = header.HWResolution[1] = 300;
-  header.PageSize[0] = w * 72 / 300;
-  header.PageSize[1] = h * 72 / 300;
-  header.NumCopies = 1;
-  header.cupsWidth = w;
-  header.cupsHeight = h;
-  header.cupsBitsPerColor = 8;
-  header.cupsBitsPerPixel = 24;
-  header.cupsBytesPerLine = 3 * w;
-  header.cupsColorOrder = CUPS_ORDER_CHUNKED;
-  header.cupsColorSpace = CUPS_CSPACE_RGB;
-  return header;
-}
-
 RasterPage RgbPage(unsigned w, unsigned h,
                    const std::function<void(unsigned x, unsigned y, unsigned char *rgb)> &pixel)
 {
-  RasterPage page{RgbHeader(w, h), std::vector<unsigned char>(3 * (size_t)w * h, 128)};
+  RasterPage page{RgbRasterHeader(w, h), std::vector<unsigned char>(3 * (size_t)w * h, 128)};
   if (pixel)
     for (unsigned y = 0; y < h; y++)
       for (unsigned x = 0; x < w; x++)
@@ -65,7 +49,7 @@ RasterPage RgbPage(unsigned w, unsigned h,
 
 RasterPage RgbPageFrom(unsigned w, unsigned h, const std::vector<unsigned char> &rgb)
 {
-  return RasterPage{RgbHeader(w, h), rgb};
+  return RasterPage{RgbRasterHeader(w, h), rgb};
 }
 
 void WriteRaster(const std::string &path, const std::vector<RasterPage> &pages, cups_mode_t mode)

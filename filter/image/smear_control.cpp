@@ -72,7 +72,7 @@ struct WorkingArrays
 };
 
 // The row through the tone curve of each byte's channel.
-void ToneRow(const unsigned char *row, size_t pixels, const unsigned char *lut, int32_t *comp)
+inline __attribute__((always_inline)) void ToneRow(const unsigned char *row, size_t pixels, const unsigned char *lut, int32_t *comp)
 {
   for (size_t p = 0; p < pixels; p++)
   {
@@ -85,7 +85,7 @@ void ToneRow(const unsigned char *row, size_t pixels, const unsigned char *lut, 
 // The per-byte step of a row after the first: the three smears, the strong
 // step, the dithered byte and the history updates.  Every position is on
 // its own, so the loop vectorises.
-void SmearRow(size_t n, int32_t LongWeight, const int32_t *__restrict comp, const uint32_t *__restrict rnd,
+inline __attribute__((always_inline)) void SmearRow(size_t n, int32_t LongWeight, const int32_t *__restrict comp, const uint32_t *__restrict rnd,
               int32_t *__restrict ShortHist, int32_t *__restrict MiddleHist, int32_t *__restrict LongHist,
               int32_t *__restrict iStrongCnt, int32_t *__restrict iRefData, unsigned char *__restrict out)
 {
@@ -162,7 +162,7 @@ inline Lanes Times4(Lanes v) { return (Lanes)((UnsignedLanes)v << 2); }
 // channels side by side in lanes; lane 3 reads the next pixel and its
 // result is overwritten (by the next step, or by the kept last pixel).  The
 // arrays have one entry of padding after them for the last load.
-void SmoothRow(size_t pixels, int32_t *__restrict S, int32_t *__restrict M, int32_t *__restrict L)
+inline __attribute__((always_inline)) void SmoothRow(size_t pixels, int32_t *__restrict S, int32_t *__restrict M, int32_t *__restrict L)
 {
   if (pixels < 3)
     return;
@@ -184,7 +184,71 @@ void SmoothRow(size_t pixels, int32_t *__restrict S, int32_t *__restrict M, int3
   S[last] = keepS, M[last] = keepM, L[last] = keepL;
 }
 
+// Every row after the first, once its numbers are drawn: through the tone
+// curve, the per-byte step, the three planes and the sideways smoothing.
+struct RowArgs
+{
+  size_t pixels;
+  int32_t LongWeight;
+  const unsigned char *src;
+  const unsigned char *lut;
+  WorkingArrays *w;
+  unsigned char *planeR, *planeG, *planeB;
+};
+
+inline __attribute__((always_inline)) void RowBody(const RowArgs &a)
+{
+  WorkingArrays &w = *a.w;
+  const size_t pixels = a.pixels;
+  ToneRow(a.src, pixels, a.lut, w.CompData);
+  SmearRow(3 * pixels, a.LongWeight, w.CompData, w.Random, w.ShortHist, w.MiddleHist, w.LongHist, w.iStrongCnt,
+           w.iRefData, w.Out);
+  const unsigned char *__restrict out = w.Out;
+  unsigned char *__restrict r = a.planeR, *__restrict g = a.planeG, *__restrict b = a.planeB;
+  for (size_t p = 0; p < pixels; p++)
+  {
+    r[p] = out[3 * p];
+    g[p] = out[3 * p + 1];
+    b[p] = out[3 * p + 2];
+  }
+  SmoothRow(pixels, w.ShortHist, w.MiddleHist, w.LongHist);
+}
+
+// The portable version (SSE2 on x86-64, NEON on ARM), and on x86-64 one
+// built for AVX2 (a 32-bit vector multiply, eight lanes), chosen once per
+// process from what the processor offers.  Both do the same integer
+// arithmetic, so the bytes are the same.
+void RowPortable(const RowArgs &a) { RowBody(a); }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define KELVO_SMEAR_AVX2 1
+__attribute__((target("avx2"))) void RowAvx2(const RowArgs &a) { RowBody(a); }
+#endif
+
+bool forcePortable = false;
+
+typedef void (*RowFunction)(const RowArgs &);
+
+RowFunction ChooseRow()
+{
+#ifdef KELVO_SMEAR_AVX2
+  if (!forcePortable && __builtin_cpu_supports("avx2"))
+    return RowAvx2;
+#endif
+  return RowPortable;
+}
+
 }  // namespace
+
+bool SmearControlPortableOnly(bool portableOnly)
+{
+  forcePortable = portableOnly;
+#ifdef KELVO_SMEAR_AVX2
+  return __builtin_cpu_supports("avx2");
+#else
+  return false;
+#endif
+}
 
 int SmearControl(unsigned char *pSrcBitmap, unsigned int biWidth, unsigned int biHeight,
                  unsigned char *lpToneCurve, unsigned char *pSendData)
@@ -252,22 +316,22 @@ int SmearControlAsRowsArrive(unsigned char *pSrcBitmap, unsigned int biWidth, un
     SmoothRow(pixels, w.ShortHist, w.MiddleHist, w.LongHist);
   }
 
+  const RowFunction row = ChooseRow();
   for (unsigned int j = 1; j < biHeight; j++)
   {
     waitRows(j + 1);
     const int32_t LongWeight = j < 600 ? (int32_t)((73 * j) / 600) : 73;
     genrand_block(w.Random, iLength);
-    ToneRow(pSrcBitmap + (size_t)j * iLength, pixels, lpToneCurve, w.CompData);
-    SmearRow(iLength, LongWeight, w.CompData, w.Random, w.ShortHist, w.MiddleHist, w.LongHist, w.iStrongCnt,
-             w.iRefData, w.Out);
     const size_t rowOffset = (size_t)j * pixels;
-    for (size_t p = 0; p < pixels; p++)
-    {
-      planeR[rowOffset + p] = w.Out[3 * p];
-      planeG[rowOffset + p] = w.Out[3 * p + 1];
-      planeB[rowOffset + p] = w.Out[3 * p + 2];
-    }
-    SmoothRow(pixels, w.ShortHist, w.MiddleHist, w.LongHist);
+    const RowArgs args = {pixels,
+                          LongWeight,
+                          pSrcBitmap + (size_t)j * iLength,
+                          lpToneCurve,
+                          &w,
+                          planeR + rowOffset,
+                          planeG + rowOffset,
+                          planeB + rowOffset};
+    row(args);
   }
   return 0;
 }

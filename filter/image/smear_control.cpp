@@ -12,6 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 int GetSmearlut(unsigned char *hotlut, int iGammaMode)
 {
   memset(hotlut, 0, kSmearLutBytes);
@@ -196,6 +200,9 @@ struct RowArgs
   unsigned char *planeR, *planeG, *planeB;
 };
 
+typedef void (*SmoothFunction)(size_t, int32_t *, int32_t *, int32_t *);
+
+template <SmoothFunction Smooth>
 inline __attribute__((always_inline)) void RowBody(const RowArgs &a)
 {
   WorkingArrays &w = *a.w;
@@ -211,18 +218,66 @@ inline __attribute__((always_inline)) void RowBody(const RowArgs &a)
     g[p] = out[3 * p + 1];
     b[p] = out[3 * p + 2];
   }
-  SmoothRow(pixels, w.ShortHist, w.MiddleHist, w.LongHist);
+  Smooth(pixels, w.ShortHist, w.MiddleHist, w.LongHist);
 }
 
 // The portable version (SSE2 on x86-64, NEON on ARM), and on x86-64 one
 // built for AVX2 (a 32-bit vector multiply, eight lanes), chosen once per
 // process from what the processor offers.  Both do the same integer
 // arithmetic, so the bytes are the same.
-void RowPortable(const RowArgs &a) { RowBody(a); }
+void RowPortable(const RowArgs &a) { RowBody<SmoothRow>(a); }
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define KELVO_SMEAR_AVX2 1
-__attribute__((target("avx2"))) void RowAvx2(const RowArgs &a) { RowBody(a); }
+
+// SmoothRow with the short and middle arrays side by side in eight lanes
+// (short in the low four) and the long one in four.  The product by the
+// neighbours' weight, on the recurrence's chain, is four shifts by lane
+// (a shift by 32 gives 0): 150 = 128 + 32 - 8 - 2, 510 = 512 + 0 - 2 - 0.
+// The centre's product, off the chain, is one multiply.  All in wrapping
+// 32-bit lanes, whose low 32 bits are those of the exact sums, which fit.
+__attribute__((target("avx2"))) inline __m256i Load2(const int32_t *lo, const int32_t *hi)
+{
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128((const __m128i *)lo)),
+                                 _mm_loadu_si128((const __m128i *)hi), 1);
+}
+
+__attribute__((target("avx2"))) inline __m128i Load1(const int32_t *p) { return _mm_loadu_si128((const __m128i *)p); }
+
+__attribute__((target("avx2"))) inline void SmoothRowAvx2(size_t pixels, int32_t *S, int32_t *M, int32_t *L)
+{
+  if (pixels < 3)
+    return;
+  const size_t last = 3 * (pixels - 1);
+  const int32_t keepS = S[last], keepM = M[last], keepL = L[last];
+  const __m256i shiftA = _mm256_setr_epi32(7, 7, 7, 7, 9, 9, 9, 9);
+  const __m256i shiftB = _mm256_setr_epi32(5, 5, 5, 5, 32, 32, 32, 32);
+  const __m256i shiftC = _mm256_setr_epi32(3, 3, 3, 3, 1, 1, 1, 1);
+  const __m256i shiftD = _mm256_setr_epi32(1, 1, 1, 1, 32, 32, 32, 32);
+  const __m256i centre = _mm256_setr_epi32(724, 724, 724, 724, 4, 4, 4, 4);
+  __m256i p = Load2(S, M), c = Load2(S + 3, M + 3);
+  __m128i pl = Load1(L), cl = Load1(L + 3);
+  for (size_t k = 3; k < last; k += 3)
+  {
+    const __m256i n = Load2(S + k + 3, M + k + 3);
+    const __m128i nl = Load1(L + k + 3);
+    const __m256i v = _mm256_add_epi32(p, n);
+    const __m256i plus = _mm256_add_epi32(_mm256_sllv_epi32(v, shiftA), _mm256_sllv_epi32(v, shiftB));
+    const __m256i minus = _mm256_add_epi32(_mm256_sllv_epi32(v, shiftC), _mm256_sllv_epi32(v, shiftD));
+    const __m256i mid = _mm256_mullo_epi32(c, centre);
+    p = _mm256_srai_epi32(_mm256_add_epi32(_mm256_sub_epi32(plus, minus), mid), 10);
+    const __m128i vl = _mm_add_epi32(pl, nl);
+    pl = _mm_srai_epi32(
+        _mm_add_epi32(_mm_sub_epi32(_mm_slli_epi32(vl, 9), _mm_slli_epi32(vl, 1)), _mm_slli_epi32(cl, 2)), 10);
+    _mm_storeu_si128((__m128i *)(S + k), _mm256_castsi256_si128(p));
+    _mm_storeu_si128((__m128i *)(M + k), _mm256_extracti128_si256(p, 1));
+    _mm_storeu_si128((__m128i *)(L + k), pl);
+    c = n, cl = nl;
+  }
+  S[last] = keepS, M[last] = keepM, L[last] = keepL;
+}
+
+__attribute__((target("avx2"))) void RowAvx2(const RowArgs &a) { RowBody<SmoothRowAvx2>(a); }
 #endif
 
 bool forcePortable = false;

@@ -287,10 +287,18 @@ TEST(Differential, SmearControlAndTheGenerator)
       OracleGetSmearlut(oracleLut.data(), mode);
       ASSERT_EQ(lut, oracleLut);
       const Bytes page = RandomPage(s.w, s.h, seed++);
-      Bytes expected(page.size()), got(page.size());
+      Bytes expected(page.size());
       ASSERT_EQ(OracleSmearControl(Bytes(page).data(), s.w, s.h, oracleLut.data(), expected.data()), 0);
-      ASSERT_EQ(SmearControl(Bytes(page).data(), s.w, s.h, lut.data(), got.data()), 0);
-      ASSERT_EQ(got, expected) << s.w << "x" << s.h << " mode " << mode;
+      // The portable code, and the version for this processor if it has one.
+      for (bool portableOnly : {true, false})
+      {
+        const bool faster = SmearControlPortableOnly(portableOnly);
+        if (portableOnly && !faster)
+          continue;
+        Bytes got(page.size());
+        ASSERT_EQ(SmearControl(Bytes(page).data(), s.w, s.h, lut.data(), got.data()), 0);
+        ASSERT_EQ(got, expected) << s.w << "x" << s.h << " mode " << mode << " portable " << portableOnly;
+      }
       // The generator is left where one number per byte after the first
       // row leaves it.
       ASSERT_EQ(genrand_int32(), OracleGenrandInt32()) << s.w << "x" << s.h;

@@ -16,6 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   if (size < kFuzzSettingBytes + 3)
     return 0;
   PrintSettings s = FuzzSettings(data);
+  FuzzThreads(data);
   DerivedValues d = DeriveValues(s);
   const int width = 1 + data[kFuzzSettingBytes] % 48;
   const int height = 1 + data[kFuzzSettingBytes + 1] % 48;

@@ -61,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
   JobState job;
   job.settings = FuzzSettings(data);
+  FuzzThreads(data);
   job.derived = DeriveValues(job.settings);
 
   Input in{data + kFuzzSettingBytes, size - kFuzzSettingBytes};

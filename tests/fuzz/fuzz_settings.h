@@ -2,6 +2,7 @@
 // ranges wider than any PPD offers.
 #pragma once
 
+#include "image/parallel.h"
 #include "settings.h"
 
 #include <cstddef>
@@ -25,4 +26,12 @@ inline PrintSettings FuzzSettings(const uint8_t *d)
   s.directmap = d[10] & 1;
   s.monochrome = d[11] & 1;
   return s;
+}
+
+// One input in eight runs the stages on two threads: thread start-up costs
+// more than a small page, and the single-thread paths are what most inputs
+// should exercise.
+inline void FuzzThreads(const uint8_t *d)
+{
+  SetStageThreads((d[11] & 0x70) == 0x70 ? 2 : 1);
 }

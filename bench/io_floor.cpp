@@ -5,6 +5,8 @@
 // The whole-job benchmark measures the filter against it.
 //
 // Usage: kelvo-io-floor [file]
+#include "command_stream.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,21 +17,6 @@
 #include <malloc.h>
 #endif
 #include <unistd.h>
-
-static bool WriteAll(const unsigned char *p, size_t len)
-{
-  while (len > 0)
-  {
-    ssize_t n = write(STDOUT_FILENO, p, len);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    p += n;
-    len -= (size_t)n;
-  }
-  return true;
-}
 
 int main(int argc, char *argv[])
 {

@@ -106,48 +106,68 @@ static void ReleasePageBuffers(unsigned char *colortable)
   Planes[1] = nullptr;
 }
 
-// The page as it is read: each row is colour corrected as it arrives (when
-// the colour needs it and no resize waits for the whole page), and shown
-// to onRows(rows read so far) every few rows.  Rows the raster never
-// delivered are white, colour corrected like the rest.  Returns the number
+// The page as it is read into Planes[0]: onRows(rows read so far) every
+// few rows.  Rows the raster never delivered are white.  Returns the number
 // of rows read.
-static unsigned ReadPage(cups_raster_t *ras, const cups_page_header_t *h, int page, const unsigned char *colortable,
-                         bool correctRows, const std::function<void(int)> &onRows)
+static unsigned ReadPage(cups_raster_t *ras, const cups_page_header_t *h, int page,
+                         const std::function<void(int)> &onRows)
 {
   const size_t rowBytes = 3 * (size_t)h->cupsWidth;
-  const int width = (int)h->cupsWidth;
   unsigned y = 0;
   while (y < h->cupsHeight)
   {
     if (y % 128 == 0)
       fprintf(stderr, "INFO: Printing page %d, %u%% complete...\n", page,
               (unsigned)(100 * (uint64_t)y / h->cupsHeight));
-    unsigned char *row = Planes[0] + y * rowBytes;
-    if ((int)cupsRasterReadPixels(ras, row, h->cupsBytesPerLine) <= 0)
+    if ((int)cupsRasterReadPixels(ras, Planes[0] + y * rowBytes, h->cupsBytesPerLine) <= 0)
       break;
-    if (correctRows)
-      ColorCorrection(row, width, const_cast<unsigned char *>(colortable), 0, nullptr);
     y++;
     if (y % 8 == 0)
       onRows((int)y);
   }
   const unsigned read = y;
-  for (; y < h->cupsHeight; y++)
-  {
-    unsigned char *row = Planes[0] + y * rowBytes;
-    memset(row, 255, rowBytes);
-    if (correctRows)
-      ColorCorrection(row, width, const_cast<unsigned char *>(colortable), 0, nullptr);
-  }
+  if (read < h->cupsHeight)
+    memset(Planes[0] + read * rowBytes, 255, (h->cupsHeight - read) * rowBytes);
   onRows((int)h->cupsHeight);
   return read;
 }
 
+// Colour correction of the rows of Planes[0] in the order they arrive:
+// Correct(n) corrects the rows from the last call's n up to n, contiguous
+// rows being one long row to ColorCorrection.
+class CorrectInOrder
+{
+public:
+  CorrectInOrder(int width, unsigned char *colortable, int bTableRet, unsigned char *DmapTbl)
+    : width_(width), colortable_(colortable), bTableRet_(bTableRet), DmapTbl_(DmapTbl)
+  {
+  }
+
+  void Correct(int rows)
+  {
+    // At most 32 rows a call keep the pixel count an int.
+    while (done_ < rows)
+    {
+      const int n = rows - done_ < 32 ? rows - done_ : 32;
+      ColorCorrection(Planes[0] + (size_t)done_ * 3 * width_, width_ * n, colortable_, bTableRet_, DmapTbl_);
+      done_ += n;
+    }
+  }
+
+private:
+  int width_;
+  unsigned char *colortable_;
+  int bTableRet_;
+  unsigned char *DmapTbl_;
+  int done_ = 0;
+};
+
 // Read the page into Planes[0], run the image pipeline over it and leave the
-// printer data in Planes[1].  With a second thread, smear control follows
-// the rows as they are finished (read, colour corrected and sharpened, or
-// resized first when a resize needs the whole page).  Returns 0, or
-// kStageNoMemory.
+// printer data in Planes[1].  With more than one stage thread, smear control
+// follows the rows on a thread of its own as they are finished (read,
+// colour corrected and sharpened); when a resize needs the whole page, the
+// colour is corrected on a second thread while the page is read, and the
+// rows are finished after the resize.  Returns 0, or kStageNoMemory.
 static int ReadAndRunPipeline(cups_raster_t *ras, const cups_page_header_t *h, JobState *job,
                               unsigned char *colortable)
 {
@@ -166,28 +186,36 @@ static int ReadAndRunPipeline(cups_raster_t *ras, const cups_page_header_t *h, J
     bTableRet = InitDmapTbl(DmapTbl, kDmapTblBytes, s.print_mode);
   GetSmearlut(job->hotlut, s.print_mode);
 
-  // Without a resize the colour can be corrected row by row as the page is
-  // read, unless the direct map makes it worth spreading over the threads.
-  const bool whole = s.stp_resize != 0 || bTableRet;
-  const bool correctRows = !whole && !IsNeutralColorTable(colortable);
+  const bool whole = s.stp_resize != 0;
+  const bool colour = bTableRet || !IsNeutralColorTable(colortable);
+  CorrectInOrder correct(width, colortable, bTableRet, DmapTbl);
 
   SharpenInOrder sharpen;
   if (sharpen.Start(width, height, Planes[0], s.stp_sharpness) == kStageNoMemory)
     return kStageNoMemory;
 
-  RowProgress finished;
+  // Rows finished for smear control, and rows read for the colour thread.
+  RowProgress finished, read;
   int smearStatus = 0;
-  std::thread smear;
-  const bool follow = StageThreads() > 1 && StartThread(smear, [&] {
+  std::thread smear, colourThread;
+  const bool threads = StageThreads() > 1;
+  const bool follow = threads && StartThread(smear, [&] {
     smearStatus = SmearControlAsRowsArrive(Planes[0], h->cupsWidth, h->cupsHeight, job->hotlut, Planes[1], &finished);
   });
-  // Ends the smear thread on every path out: all rows are then final.
+  const bool colourFollows = whole && colour && threads && StartThread(colourThread, [&] {
+    for (int done = 0; done < height;)
+    {
+      done = read.WaitFor(done + 32 < height ? done + 32 : height);
+      correct.Correct(done);
+    }
+  });
+  // Ends the helper threads on every path out: all rows are then final.
   struct Joiner
   {
     std::thread &t;
     RowProgress &p;
     int rows;
-    ~Joiner()
+    void Join()
     {
       if (t.joinable())
       {
@@ -195,12 +223,19 @@ static int ReadAndRunPipeline(cups_raster_t *ras, const cups_page_header_t *h, J
         t.join();
       }
     }
-  } joiner{smear, finished, height};
+    ~Joiner() { Join(); }
+  } smearJoiner{smear, finished, height}, colourJoiner{colourThread, read, height};
 
   int status = 0;
-  unsigned rows = ReadPage(ras, h, job->page, colortable, correctRows, [&](int read) {
-    if (!whole)
-      finished.Publish(sharpen.Advance(read));
+  unsigned rows = ReadPage(ras, h, job->page, [&](int n) {
+    if (colourFollows)
+      read.Publish(n);
+    else if (!whole)
+    {
+      if (colour)
+        correct.Correct(n);
+      finished.Publish(sharpen.Advance(n));
+    }
   });
   if (rows < h->cupsHeight)
     fprintf(stderr, "ERROR: Page %d: the raster data ended after %u of %u rows; the rest of the page is left white.\n",
@@ -208,10 +243,13 @@ static int ReadAndRunPipeline(cups_raster_t *ras, const cups_page_header_t *h, J
 
   if (whole)
   {
-    ColorCorrectPage(Planes[0], width, height, colortable, bTableRet, DmapTbl);
+    if (colourFollows)
+      colourJoiner.Join();
+    else if (colour)
+      correct.Correct(height);
     if (s.stp_resize > 0)
       status = ResizePicture(Planes[0], width, height, s.stp_resize, s.stp_resize);
-    else if (s.stp_resize < 0)
+    else
       status = ResizePictureAverage(Planes[0], width, height, s.stp_resize, s.stp_resize);
     if (status == kStageNoMemory)
       return status;

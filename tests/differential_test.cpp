@@ -419,6 +419,8 @@ TEST(Differential, WholeJobMatchesTheOraclePipeline)
   every.stp_contrast = 2, every.stp_brightness = -1, every.stp_red = 2, every.print_mode = 1;
   PrintSettings reduced;
   reduced.stp_resize = -35, reduced.stp_sharpness = -4, reduced.monochrome = 1;
+  PrintSettings mapped;  // colour work without a resize: corrected as the rows arrive
+  mapped.directmap = 1, mapped.stp_saturation = -4, mapped.stp_sharpness = 1;
   struct Job
   {
     std::map<std::string, std::string> ppd;
@@ -429,6 +431,7 @@ TEST(Differential, WholeJobMatchesTheOraclePipeline)
         {"stpContrast", "2"}, {"stpBrightness", "-1"}, {"stpRed", "2"}, {"PrintMode", "1"}},
        every},
       {{{"stpResize", "-35"}, {"stpSharpness", "-4"}, {"Monochrome", "true"}}, reduced},
+      {{{"DirectMap", "true"}, {"stpSaturation", "-4"}, {"stpSharpness", "1"}}, mapped},
   };
   for (const Job &job : jobs)
   {

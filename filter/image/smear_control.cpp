@@ -50,15 +50,19 @@ struct WorkingArrays
   int32_t *CompData;    // the row through the tone curve
   uint32_t *Random;     // the row's numbers from the generator
   unsigned char *Out;   // the row's printer bytes in pixel order
+  // The same for the second row of a pair worked side by side.
+  int32_t *CompData2;
+  uint32_t *Random2;
+  unsigned char *Out2;
 
   // n entries each, and one of padding after each (zero) for the lanes of
   // the smoothing.
   bool Allocate(size_t n)
   {
-    if (n > SIZE_MAX / (8 * sizeof(int32_t)) - 1)
+    if (n > SIZE_MAX / (11 * sizeof(int32_t)) - 1)
       return false;
     n++;
-    block = static_cast<int32_t *>(calloc(8 * n, sizeof(int32_t)));
+    block = static_cast<int32_t *>(calloc(11 * n, sizeof(int32_t)));
     if (block == nullptr)
       return false;
     ShortHist = block;
@@ -69,6 +73,9 @@ struct WorkingArrays
     CompData = block + 5 * n;
     Random = reinterpret_cast<uint32_t *>(block + 6 * n);
     Out = reinterpret_cast<unsigned char *>(block + 7 * n);
+    CompData2 = block + 8 * n;
+    Random2 = reinterpret_cast<uint32_t *>(block + 9 * n);
+    Out2 = reinterpret_cast<unsigned char *>(block + 10 * n);
     return true;
   }
 
@@ -166,15 +173,25 @@ inline Lanes Times4(Lanes v) { return (Lanes)((UnsignedLanes)v << 2); }
 // channels side by side in lanes; lane 3 reads the next pixel and its
 // result is overwritten (by the next step, or by the kept last pixel).  The
 // arrays have one entry of padding after them for the last load.
-inline __attribute__((always_inline)) void SmoothRow(size_t pixels, int32_t *__restrict S, int32_t *__restrict M, int32_t *__restrict L)
+//
+// A smoother holds one row's recurrence between steps: Begin at pixel 0,
+// then Step(3 * k) for k = 1, 2, ... in turn.  The values it carries (the
+// new one on the left, the old one at the pixel) are never read back from
+// the arrays, so steps may pause while other work changes entries left of
+// the pixel, and two rows' smoothers can step side by side.
+struct SmootherPortable
 {
-  if (pixels < 3)
-    return;
-  const size_t last = 3 * (pixels - 1);
-  const int32_t keepS = S[last], keepM = M[last], keepL = L[last];
-  Lanes ps = Load(S), pm = Load(M), pl = Load(L);
-  Lanes cs = Load(S + 3), cm = Load(M + 3), cl = Load(L + 3);
-  for (size_t k = 3; k < last; k += 3)
+  int32_t *S, *M, *L;
+  Lanes ps, pm, pl, cs, cm, cl;
+
+  void Begin(int32_t *s, int32_t *m, int32_t *l)
+  {
+    S = s, M = m, L = l;
+    ps = Load(S), pm = Load(M), pl = Load(L);
+    cs = Load(S + 3), cm = Load(M + 3), cl = Load(L + 3);
+  }
+
+  inline __attribute__((always_inline)) void Step(size_t k)
   {
     const Lanes ns = Load(S + k + 3), nm = Load(M + k + 3), nl = Load(L + k + 3);
     ps = (Times150(ps + ns) + Times724(cs)) >> 10;
@@ -185,6 +202,20 @@ inline __attribute__((always_inline)) void SmoothRow(size_t pixels, int32_t *__r
     Store(L + k, pl);
     cs = ns, cm = nm, cl = nl;
   }
+};
+
+template <class Smoother>
+inline __attribute__((always_inline)) void SmoothRow(size_t pixels, int32_t *__restrict S, int32_t *__restrict M,
+                                                     int32_t *__restrict L)
+{
+  if (pixels < 3)
+    return;
+  const size_t last = 3 * (pixels - 1);
+  const int32_t keepS = S[last], keepM = M[last], keepL = L[last];
+  Smoother r;
+  r.Begin(S, M, L);
+  for (size_t k = 3; k < last; k += 3)
+    r.Step(k);
   S[last] = keepS, M[last] = keepM, L[last] = keepL;
 }
 
@@ -200,9 +231,18 @@ struct RowArgs
   unsigned char *planeR, *planeG, *planeB;
 };
 
-typedef void (*SmoothFunction)(size_t, int32_t *, int32_t *, int32_t *);
+inline __attribute__((always_inline)) void SplitPlanes(const RowArgs &a, const unsigned char *__restrict out)
+{
+  unsigned char *__restrict r = a.planeR, *__restrict g = a.planeG, *__restrict b = a.planeB;
+  for (size_t p = 0; p < a.pixels; p++)
+  {
+    r[p] = out[3 * p];
+    g[p] = out[3 * p + 1];
+    b[p] = out[3 * p + 2];
+  }
+}
 
-template <SmoothFunction Smooth>
+template <class Smoother>
 inline __attribute__((always_inline)) void RowBody(const RowArgs &a)
 {
   WorkingArrays &w = *a.w;
@@ -210,29 +250,96 @@ inline __attribute__((always_inline)) void RowBody(const RowArgs &a)
   ToneRow(a.src, pixels, a.lut, w.CompData);
   SmearRow(3 * pixels, a.LongWeight, w.CompData, w.Random, w.ShortHist, w.MiddleHist, w.LongHist, w.iStrongCnt,
            w.iRefData, w.Out);
-  const unsigned char *__restrict out = w.Out;
-  unsigned char *__restrict r = a.planeR, *__restrict g = a.planeG, *__restrict b = a.planeB;
-  for (size_t p = 0; p < pixels; p++)
+  SplitPlanes(a, w.Out);
+  SmoothRow<Smoother>(pixels, w.ShortHist, w.MiddleHist, w.LongHist);
+}
+
+// Pixels per column block of a pair of rows.
+constexpr size_t kPairBlock = 32;
+
+// Two rows, a and the next one b (its numbers drawn after a's), worked side
+// by side.  The sideways smoothing is a recurrence from pixel to pixel whose
+// every step waits for the one before, so one row leaves the processor
+// mostly waiting; b's smoothing runs in the same loop as a's, a block of
+// pixels behind it, and the two recurrences overlap.  Every entry sees the
+// same steps in the same order as row after row: b's per-byte step on a
+// block of pixels comes after a's smoothing has finished them, and b's
+// smoothing at a pixel after b's per-byte step on the pixel to its right.
+// Needs pixels >= 3.
+template <class Smoother>
+inline __attribute__((always_inline)) void PairBody(const RowArgs &a, const RowArgs &b)
+{
+  WorkingArrays &w = *a.w;
+  const size_t pixels = a.pixels, last = pixels - 1;
+  int32_t *const S = w.ShortHist, *const M = w.MiddleHist, *const L = w.LongHist;
+  ToneRow(a.src, pixels, a.lut, w.CompData);
+  ToneRow(b.src, pixels, b.lut, w.CompData2);
+  SmearRow(3 * pixels, a.LongWeight, w.CompData, w.Random, S, M, L, w.iStrongCnt, w.iRefData, w.Out);
+  SplitPlanes(a, w.Out);
+
+  // Row a's smoothing runs over pixels 1..last-1, then its last pixel gets
+  // back the values the lane past the step overwrote.
+  const int32_t keepS = S[3 * last], keepM = M[3 * last], keepL = L[3 * last];
+  Smoother sa{}, sb{};  // sb begins once its first block is ready
+  sa.Begin(S, M, L);
+  size_t nextA = 1, nextB = 1;
+  auto finishA = [&] {
+    if (nextA == last)
+    {
+      S[3 * last] = keepS, M[3 * last] = keepM, L[3 * last] = keepL;
+      nextA++;
+    }
+  };
+  const size_t firstEnd = kPairBlock < last ? kPairBlock : last;
+  for (; nextA < firstEnd; nextA++)
+    sa.Step(3 * nextA);
+  finishA();
+
+  int32_t keepS2 = 0, keepM2 = 0, keepL2 = 0;
+  for (size_t c0 = 0; c0 < pixels; c0 += kPairBlock)
   {
-    r[p] = out[3 * p];
-    g[p] = out[3 * p + 1];
-    b[p] = out[3 * p + 2];
+    // Row b's per-byte step on this block, whose row-a values are final.
+    const size_t c1 = c0 + kPairBlock < pixels ? c0 + kPairBlock : pixels;
+    const size_t i0 = 3 * c0, n = 3 * (c1 - c0);
+    SmearRow(n, b.LongWeight, w.CompData2 + i0, w.Random2 + i0, S + i0, M + i0, L + i0, w.iStrongCnt + i0,
+             w.iRefData + i0, w.Out2 + i0);
+    if (c0 == 0)
+      sb.Begin(S, M, L);
+    if (c1 == pixels)
+      keepS2 = S[3 * last], keepM2 = M[3 * last], keepL2 = L[3 * last];
+
+    // Row a's smoothing over the next block, row b's up to the pixel before
+    // this block's last, side by side.
+    const size_t endA = c1 + kPairBlock < last ? c1 + kPairBlock : last;
+    const size_t endB = c1 - 1 < last ? c1 - 1 : last;
+    while (nextA < endA && nextB < endB)
+    {
+      sa.Step(3 * nextA++);
+      sb.Step(3 * nextB++);
+    }
+    for (; nextA < endA; nextA++)
+      sa.Step(3 * nextA);
+    for (; nextB < endB; nextB++)
+      sb.Step(3 * nextB);
+    finishA();
   }
-  Smooth(pixels, w.ShortHist, w.MiddleHist, w.LongHist);
+  S[3 * last] = keepS2, M[3 * last] = keepM2, L[3 * last] = keepL2;
+  SplitPlanes(b, w.Out2);
 }
 
 // The portable version (SSE2 on x86-64, NEON on ARM), and on x86-64 one
 // built for AVX2 (a 32-bit vector multiply, eight lanes), chosen once per
 // process from what the processor offers.  Both do the same integer
 // arithmetic, so the bytes are the same.
-void RowPortable(const RowArgs &a) { RowBody<SmoothRow>(a); }
+void RowPortable(const RowArgs &a) { RowBody<SmootherPortable>(a); }
+void PairPortable(const RowArgs &a, const RowArgs &b) { PairBody<SmootherPortable>(a, b); }
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define KELVO_SMEAR_AVX2 1
 
-// SmoothRow with the short and middle arrays side by side in eight lanes
-// (short in the low four) and the long one in four.  The product by the
-// neighbours' weight, on the recurrence's chain, is four shifts by lane
+// The smoother with the short and middle arrays side by side in eight
+// lanes (short in the low four) and the long one in four.  The product by
+// the neighbours' weight, on the recurrence's chain, is four shifts by lane
 // (a shift by 32 gives 0): 150 = 128 + 32 - 8 - 2, 510 = 512 + 0 - 2 - 0.
 // The centre's product, off the chain, is one multiply.  All in wrapping
 // 32-bit lanes, whose low 32 bits are those of the exact sums, which fit.
@@ -244,21 +351,26 @@ __attribute__((target("avx2"))) inline __m256i Load2(const int32_t *lo, const in
 
 __attribute__((target("avx2"))) inline __m128i Load1(const int32_t *p) { return _mm_loadu_si128((const __m128i *)p); }
 
-__attribute__((target("avx2"))) inline void SmoothRowAvx2(size_t pixels, int32_t *S, int32_t *M, int32_t *L)
+struct SmootherAvx2
 {
-  if (pixels < 3)
-    return;
-  const size_t last = 3 * (pixels - 1);
-  const int32_t keepS = S[last], keepM = M[last], keepL = L[last];
-  const __m256i shiftA = _mm256_setr_epi32(7, 7, 7, 7, 9, 9, 9, 9);
-  const __m256i shiftB = _mm256_setr_epi32(5, 5, 5, 5, 32, 32, 32, 32);
-  const __m256i shiftC = _mm256_setr_epi32(3, 3, 3, 3, 1, 1, 1, 1);
-  const __m256i shiftD = _mm256_setr_epi32(1, 1, 1, 1, 32, 32, 32, 32);
-  const __m256i centre = _mm256_setr_epi32(724, 724, 724, 724, 4, 4, 4, 4);
-  __m256i p = Load2(S, M), c = Load2(S + 3, M + 3);
-  __m128i pl = Load1(L), cl = Load1(L + 3);
-  for (size_t k = 3; k < last; k += 3)
+  int32_t *S, *M, *L;
+  __m256i p, c;
+  __m128i pl, cl;
+
+  __attribute__((target("avx2"))) void Begin(int32_t *s, int32_t *m, int32_t *l)
   {
+    S = s, M = m, L = l;
+    p = Load2(S, M), c = Load2(S + 3, M + 3);
+    pl = Load1(L), cl = Load1(L + 3);
+  }
+
+  __attribute__((target("avx2"))) inline void Step(size_t k)
+  {
+    const __m256i shiftA = _mm256_setr_epi32(7, 7, 7, 7, 9, 9, 9, 9);
+    const __m256i shiftB = _mm256_setr_epi32(5, 5, 5, 5, 32, 32, 32, 32);
+    const __m256i shiftC = _mm256_setr_epi32(3, 3, 3, 3, 1, 1, 1, 1);
+    const __m256i shiftD = _mm256_setr_epi32(1, 1, 1, 1, 32, 32, 32, 32);
+    const __m256i centre = _mm256_setr_epi32(724, 724, 724, 724, 4, 4, 4, 4);
     const __m256i n = Load2(S + k + 3, M + k + 3);
     const __m128i nl = Load1(L + k + 3);
     const __m256i v = _mm256_add_epi32(p, n);
@@ -274,23 +386,46 @@ __attribute__((target("avx2"))) inline void SmoothRowAvx2(size_t pixels, int32_t
     _mm_storeu_si128((__m128i *)(L + k), pl);
     c = n, cl = nl;
   }
-  S[last] = keepS, M[last] = keepM, L[last] = keepL;
-}
+};
 
-__attribute__((target("avx2"))) void RowAvx2(const RowArgs &a) { RowBody<SmoothRowAvx2>(a); }
+// Flattened, so that the smoother's steps are inlined here, built for AVX2.
+__attribute__((target("avx2"), flatten)) void RowAvx2(const RowArgs &a) { RowBody<SmootherAvx2>(a); }
+__attribute__((target("avx2"), flatten)) void PairAvx2(const RowArgs &a, const RowArgs &b)
+{
+  PairBody<SmootherAvx2>(a, b);
+}
 #endif
 
 bool forcePortable = false;
 
 typedef void (*RowFunction)(const RowArgs &);
+typedef void (*PairFunction)(const RowArgs &, const RowArgs &);
+
+bool UseAvx2()
+{
+#ifdef KELVO_SMEAR_AVX2
+  return !forcePortable && __builtin_cpu_supports("avx2");
+#else
+  return false;
+#endif
+}
 
 RowFunction ChooseRow()
 {
 #ifdef KELVO_SMEAR_AVX2
-  if (!forcePortable && __builtin_cpu_supports("avx2"))
+  if (UseAvx2())
     return RowAvx2;
 #endif
   return RowPortable;
+}
+
+PairFunction ChoosePair()
+{
+#ifdef KELVO_SMEAR_AVX2
+  if (UseAvx2())
+    return PairAvx2;
+#endif
+  return PairPortable;
 }
 
 }  // namespace
@@ -368,25 +503,36 @@ int SmearControlAsRowsArrive(unsigned char *pSrcBitmap, unsigned int biWidth, un
       planeG[p] = (unsigned char)w.iRefData[3 * p + 1];
       planeB[p] = (unsigned char)w.iRefData[3 * p + 2];
     }
-    SmoothRow(pixels, w.ShortHist, w.MiddleHist, w.LongHist);
+    SmoothRow<SmootherPortable>(pixels, w.ShortHist, w.MiddleHist, w.LongHist);
   }
 
+  // Rows two at a time where the smoothing has pixels to work on, else one
+  // by one; the numbers are drawn row after row either way.
   const RowFunction row = ChooseRow();
-  for (unsigned int j = 1; j < biHeight; j++)
-  {
-    waitRows(j + 1);
+  const PairFunction pair = ChoosePair();
+  auto args = [&](unsigned j, uint32_t *random) {
     const int32_t LongWeight = j < 600 ? (int32_t)((73 * j) / 600) : 73;
-    genrand_block(w.Random, iLength);
+    genrand_block(random, iLength);
     const size_t rowOffset = (size_t)j * pixels;
-    const RowArgs args = {pixels,
-                          LongWeight,
-                          pSrcBitmap + (size_t)j * iLength,
-                          lpToneCurve,
-                          &w,
-                          planeR + rowOffset,
-                          planeG + rowOffset,
-                          planeB + rowOffset};
-    row(args);
+    return RowArgs{pixels,          LongWeight,          pSrcBitmap + (size_t)j * iLength, lpToneCurve, &w,
+                   planeR + rowOffset, planeG + rowOffset, planeB + rowOffset};
+  };
+  for (unsigned int j = 1; j < biHeight;)
+  {
+    if (pixels >= 3 && j + 1 < biHeight)
+    {
+      waitRows(j + 2);
+      const RowArgs a = args(j, w.Random);
+      const RowArgs b = args(j + 1, w.Random2);
+      pair(a, b);
+      j += 2;
+    }
+    else
+    {
+      waitRows(j + 1);
+      row(args(j, w.Random));
+      j++;
+    }
   }
   return 0;
 }

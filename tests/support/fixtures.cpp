@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <signal.h>
 #include <sstream>
@@ -34,6 +35,15 @@ TempDir::~TempDir()
 {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<unsigned char> RandomBytes(size_t n, uint32_t seed)
+{
+  std::mt19937 gen(seed);
+  std::vector<unsigned char> bytes(n);
+  for (unsigned char &b : bytes)
+    b = (unsigned char)(gen() & 0xff);
+  return bytes;
 }
 
 RasterPage RgbPage(unsigned w, unsigned h,

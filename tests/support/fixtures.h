@@ -28,6 +28,9 @@ private:
   std::string path_;
 };
 
+// n bytes from std::mt19937 seeded with seed, one output's low byte each.
+std::vector<unsigned char> RandomBytes(size_t n, uint32_t seed);
+
 // One raster page: a header and its pixel bytes (cupsBytesPerLine per row).
 struct RasterPage
 {

@@ -220,15 +220,7 @@ TEST_F(Cupsd, LpPrintsWhatCupsfilterPrints)
   ASSERT_EQ(WaitForJob(id), IPP_JSTATE_COMPLETED) << JobLog(id);
 
   std::ofstream(dir_.File("cupsfilter.conf")) << "ServerBin " << dir_.path() << "/serverbin\n";
-  std::vector<std::string> argv = {"cupsfilter", "-c", dir_.File("cupsfilter.conf"), "-p", BuiltPpd(), "-m",
-                                   "printer/foo", "-e"};
-  for (const std::string &o : options)
-  {
-    argv.push_back("-o");
-    argv.push_back(o);
-  }
-  argv.push_back(dir_.File("chart.png"));
-  CommandResult direct = RunCommand(argv);
+  CommandResult direct = RunCommand(CupsfilterArgv(dir_.File("cupsfilter.conf"), options, dir_.File("chart.png")));
   ASSERT_EQ(direct.status, 0) << direct.err;
 
   const std::string printed = ReadFile(device);

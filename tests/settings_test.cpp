@@ -10,17 +10,10 @@ namespace {
 
 TEST(Settings, ConvertNumberIsAtoiWithoutOverflow)
 {
-  EXPECT_EQ(ConvertNumber("12"), 12);
-  EXPECT_EQ(ConvertNumber("  -3"), -3);
-  EXPECT_EQ(ConvertNumber("+7x"), 7);
-  EXPECT_EQ(ConvertNumber("abc"), 0);
-  EXPECT_EQ(ConvertNumber("None"), 0);
-  EXPECT_EQ(ConvertNumber(""), 0);
-  EXPECT_EQ(ConvertNumber("- 5"), 0);
-  EXPECT_EQ(ConvertNumber("2147483647"), INT_MAX);
-  EXPECT_EQ(ConvertNumber("-2147483648"), INT_MIN);
-  EXPECT_EQ(ConvertNumber("2147483648"), INT_MAX);
-  EXPECT_EQ(ConvertNumber("-99999999999999999999999"), INT_MIN);
+  for (auto [text, value] : {std::pair{"12", 12}, {"  -3", -3}, {"+7x", 7}, {"abc", 0}, {"None", 0}, {"", 0},
+                             {"- 5", 0}, {"2147483647", INT_MAX}, {"-2147483648", INT_MIN},
+                             {"2147483648", INT_MAX}, {"-99999999999999999999999", INT_MIN}})
+    EXPECT_EQ(ConvertNumber(text), value) << text;
 }
 
 TEST(Settings, DerivedValuesRoundTowardZero)
@@ -96,23 +89,6 @@ TEST(Settings, ResolvedFromJobThenPpdThenZero)
   FilterResult empty = RunFilter({.options = "", .file = ras, .ppd = ppd});
   EXPECT_EQ(LinesWith(empty.err, "DEBUG: cupsParseOptions=0").size(), 1u);
   EXPECT_EQ(LinesWith(empty.err, "DEBUG: stp_brightness(2)=5").size(), 1u);
-}
-
-TEST(Settings, NoPpdMeansNoSettings)
-{
-  TempDir dir;
-  std::string ras = dir.File("job.ras");
-  WriteRaster(ras, {RgbPage(2, 2)});
-  FilterResult with = RunFilter({.options = "stpBrightness=20 MultiChop=1", .file = ras});
-  FilterResult unreadable = RunFilter({.options = "stpBrightness=20 MultiChop=1", .file = ras,
-                                       .ppd = dir.File("missing.ppd")});
-  FilterResult without = RunFilter({.options = "", .file = ras});
-  ASSERT_EQ(with.status, 0);
-  EXPECT_TRUE(SettingLines(with).empty());
-  EXPECT_TRUE(SettingLines(unreadable).empty());
-  EXPECT_EQ(with.out, without.out);
-  EXPECT_EQ(unreadable.out, without.out);
-  EXPECT_EQ(SplitPages(with.out).at(0).mode(), 0x04);
 }
 
 }  // namespace

@@ -1,18 +1,15 @@
 // Colour correction: the colour table built from the settings, the
-// saturation step, the tone curves, the direct-map pass, and the whole
-// stage as the filter runs it on a page.
+// saturation step, the tone curves and the direct-map pass (the settings
+// reaching the stage through the filter: pipeline_test.cpp).
 #include "image/color_correction.h"
 #include "image/direct_map.h"
-#include "image/smear_control.h"
 #include "settings.h"
-#include "support/fixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace {
@@ -209,69 +206,6 @@ TEST(ColorCorrection, RowWidthAndDirectMap)
   PrintSettings neutral;
   ColorTable n = Build(neutral);
   EXPECT_EQ(Correct(n, {200, 150, 100}, dmap.data()), Rgb({189, 139, 114}));
-}
-
-// A one-row page corrected as the settings say.
-std::vector<unsigned char> Corrected(std::vector<unsigned char> row, const PrintSettings &s)
-{
-  ColorTable t = Build(s);
-  std::vector<unsigned char> dmap(kDmapTblBytes);
-  if (s.directmap)
-    InitDmapTbl(dmap.data(), kDmapTblBytes, s.print_mode);
-  ColorCorrection(row.data(), (int)row.size() / 3, t.bytes.data(), s.directmap, dmap.data());
-  return row;
-}
-
-// The printer data the filter should send for that row: smear control run
-// on it, whatever smear control does.
-std::vector<unsigned char> PrinterData(std::vector<unsigned char> row, int print_mode)
-{
-  std::vector<unsigned char> hotlut(kSmearLutBytes), data(row.size());
-  GetSmearlut(hotlut.data(), print_mode);
-  SmearControl(row.data(), (unsigned)row.size() / 3, 1, hotlut.data(), data.data());
-  return data;
-}
-
-TEST(ColorCorrection, FilterCorrectsThePageFromJobAndPpdSettings)
-{
-  TempDir dir;
-  const std::string ras = dir.File("row.ras"), plain = dir.File("plain.ppd"), mono = dir.File("mono.ppd");
-  // Greys, primaries and mixed colours.
-  const std::vector<unsigned char> pixels = {16, 16, 16, 64, 64, 64, 128, 128, 128, 200, 200, 200,
-                                             255, 0, 0, 0, 255, 0, 10, 200, 30, 200, 100, 50,
-                                             100, 150, 200, 250, 20, 130, 0, 0, 0, 255, 255, 255};
-  WriteRaster(ras, {RgbPageFrom((unsigned)pixels.size() / 3, 1, pixels)});
-  WritePpd(plain, {});
-  WritePpd(mono, {{"Monochrome", "true"}, {"DirectMap", "true"}, {"stpBlue", "2"}, {"PrintMode", "0"}});
-
-  // From the job options: the worked example, whose greys follow its curves.
-  PrintSettings s;
-  s.stp_brightness = 2;
-  s.stp_contrast = 3;
-  s.stp_saturation = 4;
-  s.stp_red = 1;
-  s.stp_blue = -1;
-  std::vector<unsigned char> row = Corrected(pixels, s);
-  EXPECT_EQ(std::vector<unsigned char>(row.begin(), row.begin() + 12),
-            std::vector<unsigned char>({15, 11, 7, 69, 65, 61, 142, 138, 134, 223, 219, 215}));
-  FilterResult job = RunFilter({.options = "stpBrightness=2 stpContrast=3 stpSaturation=4 stpRed=1 stpBlue=-1",
-                                .file = ras, .ppd = plain});
-  ASSERT_EQ(job.status, 0) << job.err;
-  EXPECT_EQ(SplitPages(job.out).at(0).data, PrinterData(row, 0));
-
-  // From the PPD defaults: Monochrome and DirectMap on, blue balance 2, the
-  // soft table; then the job asks for the normal one.
-  for (int print_mode : {0, 1})
-  {
-    PrintSettings m;
-    m.monochrome = 1;
-    m.stp_blue = 2;
-    m.directmap = 1;
-    m.print_mode = print_mode;
-    FilterResult r = RunFilter({.options = print_mode ? "PrintMode=1" : "", .file = ras, .ppd = mono});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(SplitPages(r.out).at(0).data, PrinterData(Corrected(pixels, m), print_mode)) << print_mode;
-  }
 }
 
 }  // namespace

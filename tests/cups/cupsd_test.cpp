@@ -1,7 +1,6 @@
 // A private cupsd on 127.0.0.1 with its configuration, spool and logs in a
 // temporary folder, and a Kelvo printer on a file: device: adding it with
-// the PPD, its options as lpoptions lists them, printing with lp, and
-// cancelling a job while it prints.
+// the PPD, printing with lp, and cancelling a job while it prints.
 #include "cups_support.h"
 
 #include <cups/cups.h>
@@ -192,20 +191,6 @@ protected:
   pid_t pid_ = -1;
   std::string server_;
 };
-
-TEST_F(Cupsd, LpoptionsListsTheFilterOptions)
-{
-  AddPrinter("kelvo", dir_.File("out.prn"));
-  CommandResult r = Client({"lpoptions", "-p", "kelvo", "-l"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  const std::string listed = "\n" + r.out;
-  for (const char *line : {"stpBrightness/Brightness: -10 ", "stpContrast/Contrast: ", "stpSaturation/Saturation: ",
-                           "stpResize/Resize: -20 ", "stpSharpness/Sharpness: -4 ", "stpRed/Red: ",
-                           "stpGreen/Green: ", "stpBlue/Blue: ", "PrintMode/Print Mode: *0 1",
-                           "MultiChop/Cut Mode: *0 1 2 3", "DirectMap/Colour Table: *false true",
-                           "Monochrome/Black and White: *false true", "PageSize/Media Size: *6x4 6x8 6x9 6x10 6x12"})
-    EXPECT_NE(listed.find(std::string("\n") + line), std::string::npos) << line << listed;
-}
 
 // A job through cupsd gives the printer the same bytes as cupsfilter gives
 // for the same file and options, and the log tells the settings used.

@@ -3,6 +3,7 @@
 #include "settings.h"
 #include "support/fixtures.h"
 
+#include <array>
 #include <climits>
 #include <gtest/gtest.h>
 
@@ -18,23 +19,14 @@ TEST(Settings, ConvertNumberIsAtoiWithoutOverflow)
 
 TEST(Settings, DerivedValuesRoundTowardZero)
 {
-  PrintSettings s;
-  s.stp_red = 1;
-  DerivedValues d = DeriveValues(s);
-  EXPECT_EQ(d.rdat, 3);
-  EXPECT_EQ(d.gdat, -1);
-  EXPECT_EQ(d.bdat, -1);
-  s = PrintSettings();
-  s.stp_brightness = 2;
-  s.stp_contrast = 3;
-  s.stp_red = 1;
-  s.stp_blue = -1;
-  d = DeriveValues(s);
-  EXPECT_EQ(d.bdat, 6);
-  EXPECT_EQ(d.gdat, 10);
-  EXPECT_EQ(d.rdat, 14);
-  EXPECT_EQ(d.contrast, 15);
-  EXPECT_EQ(d.divisor, 113);
+  // Blue, green, red balance offsets, contrast term and divisor.
+  for (auto [s, want] : {std::pair{PrintSettings{.stp_red = 1}, std::array{-1, -1, 3, 0, 128}},
+                         {PrintSettings{.stp_brightness = 2, .stp_contrast = 3, .stp_red = 1, .stp_blue = -1},
+                          std::array{6, 10, 14, 15, 113}}})
+  {
+    const DerivedValues d = DeriveValues(s);
+    EXPECT_EQ((std::array{d.bdat, d.gdat, d.rdat, d.contrast, d.divisor}), want);
+  }
 }
 
 std::vector<std::string> SettingLines(const FilterResult &r)

@@ -138,10 +138,6 @@ TEST(Sharpness, UnsharpMaskOnWorkedNeighbourhoods)
     EXPECT_EQ(p, expected) << "level " << c.level << " centre " << (int)c.centre[0] << ","
                            << (int)c.centre[1] << "," << (int)c.centre[2];
   }
-  const Colour skin = ColourOf(200, 150, 100);
-  ASSERT_TRUE(IsSkinTone(skin.Y, skin.Cb, skin.Cr));
-  const Colour notSkin = ColourOf(10, 250, 128);
-  ASSERT_FALSE(IsSkinTone(notSkin.Y, notSkin.Cb, notSkin.Cr));
 }
 
 TEST(Sharpness, WorksFromTheInputAndKeepsTheFrame)

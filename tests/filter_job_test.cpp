@@ -113,6 +113,7 @@ TEST(FilterJob, RefusesPagesItCannotPrint)
       {"16-bit", [](auto &h) { h.cupsBitsPerColor = 16; h.cupsBitsPerPixel = 48; h.cupsBytesPerLine *= 2; },
        "8-bit RGB"},
       {"1-bit", [](auto &h) { h.cupsBitsPerColor = 1; h.cupsBitsPerPixel = 3; }, "8-bit RGB"},
+      {"16 bits a colour in 24 a pixel", [](auto &h) { h.cupsBitsPerColor = 16; }, "8-bit RGB"},
       {"CMYK", [](auto &h) { h.cupsColorSpace = CUPS_CSPACE_CMYK; h.cupsBitsPerPixel = 32; h.cupsBytesPerLine = 4 * h.cupsWidth; },
        "8-bit RGB"},
       {"banded", [](auto &h) { h.cupsColorOrder = CUPS_ORDER_BANDED; }, "chunky"},

@@ -9,7 +9,9 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <optional>
 #include <random>
+#include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,19 +40,25 @@ void ExpectPages(const std::string &out, const std::vector<std::pair<unsigned, u
 TEST(BadJobs, BrokenStreams)
 {
   TempDir dir;
-  std::string good = dir.File("good.ras");
+  std::string good = dir.File("good.ras"), junk = dir.File("junk.ras");
   WriteRaster(good, {RgbPage(7, 5), RgbPage(6, 4)}, CUPS_RASTER_WRITE_COMPRESSED);
   std::string bytes = ReadFile(good);
 
-  // Garbage and truncated sync words: no stream, no pages.
-  for (std::string junk : {std::string("RaSx and then some text"), std::string("Ra"), std::string(4096, '\xff')})
+  // No input, a stream without pages, garbage and truncated sync words: no
+  // pages, and nothing sent or logged of a page.
+  for (std::string text : {std::string(), std::string("RaS3"), std::string("RaSx and then some text"),
+                           std::string("Ra"), std::string(4096, '\xff')})
   {
-    std::string path = dir.File("junk.ras");
-    std::ofstream(path, std::ios::binary) << junk;
-    FilterResult r = RunFilter({.file = path});
-    EXPECT_EQ(r.status, 1);
+    std::ofstream(junk, std::ios::binary) << text;
+    FilterResult r = RunFilter({.file = junk});
+    EXPECT_EQ(r.status, 1) << text;
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(LinesWith(r.err, "ERROR: No pages found!").size(), 1u) << r.err;
+    EXPECT_TRUE(LinesWith(r.err, "DEBUG: MediaClass").empty());
+    EXPECT_EQ(LinesWith(r.err, "ERROR: No pages found!").size(), 1u) << text;
+    if (text == "RaS3")
+    {
+      EXPECT_EQ(LinesWith(r.err, "ERROR:").size(), 1u) << "a stream of no pages is no error of libcups";
+    }
   }
 
   // Trailing garbage after the last page: both pages print.
@@ -60,16 +68,24 @@ TEST(BadJobs, BrokenStreams)
   EXPECT_EQ(r.status, 0);
   ExpectPages(r.out, {{7, 5}, {6, 4}});
 
-  // A page that ends in the middle of a row: the page is completed in white.
-  RasterPage page = RgbPage(10, 8);
-  std::string whole = dir.File("whole.ras"), cut = dir.File("cut.ras");
-  WriteRaster(whole, {page});
-  std::string raw = ReadFile(whole);
-  std::ofstream(cut, std::ios::binary) << raw.substr(0, raw.size() - 5 * 30 - 12);
-  r = RunFilter({.file = cut});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(LinesWith(r.err, "ERROR: Page 1: the raster data ended after 2 of 8 rows").size(), 1u) << r.err;
-  ExpectPages(r.out, {{10, 8}});
+  // A page that ends after a whole row (10 of 100) or in the middle of one
+  // (2 of 8): the rest is white, which smear control maps to one value in
+  // each plane, not leftover memory.
+  for (auto [w, h, rows, cut] : {std::tuple{3u, 100u, 10u, 90 * 9}, {10u, 8u, 2u, 5 * 30 + 12}})
+  {
+    WriteRaster(good, {RgbPage(w, h, [](unsigned, unsigned, unsigned char *p) { p[0] = p[1] = p[2] = 10; })});
+    std::ofstream(junk, std::ios::binary) << ReadFile(good).substr(0, ReadFile(good).size() - cut);
+    r = RunFilter({.file = junk});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(LinesWith(r.err, "ERROR: Page 1: the raster data ended after " + std::to_string(rows) + " of " +
+                                   std::to_string(h) + " rows").size(), 1u) << r.err;
+    EXPECT_EQ(LinesWith(r.err, "INFO: CUPS v1.2.12 is ready to print.").size(), 1u);
+    ExpectPages(r.out, {{w, h}});
+    const std::vector<unsigned char> data = SplitPages(r.out).at(0).data;
+    for (size_t p = 0; p < 3; p++)
+      for (size_t i = rows * w; i < w * h; i++)
+        ASSERT_EQ(data[p * w * h + i], data[p * w * h + w * h - 1]) << h << " rows: plane " << p << " byte " << i;
+  }
 }
 
 TEST(BadJobs, ExtremeButValidHeaders)
@@ -101,12 +117,13 @@ TEST(BadJobs, OddOptionValues)
                  p[2] = (unsigned char)(x * y);
                })});
   WritePpd(ppd, {{"stpResize", "0"}, {"stpSharpness", "0"}});
+  // Values far beyond the PPD's choices (clamped to +-1000), and option
+  // texts cupsParseOptions makes odd names and values of.
   const char *options[] = {
-      "stpResize=-100", "stpResize=-1000", "stpResize=1000", "stpResize=abc", "stpResize=2147483648",
-      "stpResize=-99", "stpSharpness=99", "stpSharpness=-99", "stpContrast=26", "stpContrast=1000",
-      "stpContrast=-1000", "stpSaturation=1000", "stpBrightness=-2147483649", "PrintMode=-1", "MultiChop=9",
-      "DirectMap=TRUE", "Monochrome=true stpSaturation=-1000", "DirectMap=true stpRed=1000 stpBlue=-1000",
-      "", "stpResize", "=", "stpResize=\"12\"", "'stpSharpness=3"};
+      "stpResize=-1000", "stpResize=1000", "stpSharpness=99", "stpSharpness=-99", "stpContrast=26",
+      "stpContrast=1000", "stpContrast=-1000", "stpSaturation=1000", "stpBrightness=-2147483649", "PrintMode=-1",
+      "MultiChop=9", "DirectMap=TRUE", "Monochrome=true stpSaturation=-1000",
+      "DirectMap=true stpRed=1000 stpBlue=-1000", "", "stpResize", "=", "stpResize=\"12\"", "'stpSharpness=3"};
   for (const char *o : options)
   {
     SCOPED_TRACE(o);
@@ -128,36 +145,45 @@ TEST(BadJobs, OddOptionValues)
   EXPECT_EQ(SplitPages(r.out).at(0).mode(), 0x24);
 }
 
-TEST(BadJobs, BrokenPpds)
+// Without a PPD the filter reads no settings at all, not even the job's:
+// a missing, unreadable or broken PPD is the same as none.
+TEST(BadJobs, MissingAndBrokenPpds)
 {
   TempDir dir;
   std::string ras = dir.File("job.ras");
   WriteRaster(ras, {RgbPage(8, 8)});
-  FilterResult reference = RunFilter({.options = "MultiChop=1", .file = ras});
+  FilterResult reference = RunFilter({.options = "", .file = ras});
   std::string empty = dir.File("empty.ppd"), garbage = dir.File("garbage.ppd");
   std::ofstream(empty) << "";
   std::ofstream(garbage, std::ios::binary) << "*PPD-Adobe: \"4.3\n\x01\x02 *OpenUI *MultiChop: PickOne\n" << std::string(500, '\0');
-  for (const std::string &ppd : {empty, garbage, dir.path(), dir.File("missing.ppd")})
+  for (const std::optional<std::string> &ppd : {std::optional<std::string>{}, {empty}, {garbage}, {dir.path()},
+                                                {dir.File("missing.ppd")}})
   {
-    SCOPED_TRACE(ppd);
-    FilterResult r = RunFilter({.options = "MultiChop=1", .file = ras, .ppd = ppd});
+    SCOPED_TRACE(ppd.value_or("no PPD"));
+    FilterResult r = RunFilter({.options = "stpBrightness=20 MultiChop=1", .file = ras, .ppd = ppd});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, reference.out);
-    EXPECT_TRUE(LinesWith(r.err, "DEBUG: multi_chop").empty());
+    EXPECT_EQ(LinesWith(r.err, "DEBUG: "), LinesWith(reference.err, "DEBUG: ")) << "only the page header is logged";
     EXPECT_EQ(SplitPages(r.out).at(0).mode(), 0x04);
   }
 }
 
+// Output that cannot be written, full or closed: the job fails at the
+// first page.
 TEST(BadJobs, OutputThatCannotBeWritten)
 {
   TempDir dir;
   std::string ras = dir.File("job.ras");
   WriteRaster(ras, {RgbPage(30, 30), RgbPage(30, 30)});
-  FilterResult closed = RunFilter({.stdinPath = ras, .closeStdout = true});
-  EXPECT_EQ(closed.status, 1);
-  EXPECT_EQ(LinesWith(closed.err, "ERROR: Unable to send page 1 to the printer").size(), 1u) << closed.err;
-  EXPECT_TRUE(LinesWith(closed.err, "INFO: CUPS v1.2.12 is ready to print.").empty());
-  EXPECT_TRUE(LinesWith(closed.err, "PAGE: 2").empty());
+  for (const FilterInvocation &inv : {FilterInvocation{.file = ras, .stdoutPath = "/dev/full"},
+                                      FilterInvocation{.stdinPath = ras, .closeStdout = true}})
+  {
+    FilterResult r = RunFilter(inv);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(LinesWith(r.err, "ERROR: Unable to send page 1 to the printer").size(), 1u) << r.err;
+    EXPECT_TRUE(LinesWith(r.err, "INFO: CUPS v1.2.12 is ready to print.").empty());
+    EXPECT_TRUE(LinesWith(r.err, "PAGE: 2").empty());
+  }
 }
 
 TEST(BadJobs, MemoryTooSmallForThePage)

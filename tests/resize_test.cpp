@@ -1,27 +1,22 @@
 // Resizing: which calls leave the picture alone, the enlargement's sample
-// positions and edge handling, and the reduction against an area-overlap
-// reference, its placement on white and its grid in 64 bits.
+// positions and edge handling, and the reduction's area means on worked
+// cases, its placement on white and its grid in 64 bits.
 #include "image/resize.h"
+#include "oracle/oracle.h"
+#include "support/fixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
-#include <random>
+#include <tuple>
 #include <vector>
 
 namespace {
 
 using Picture = std::vector<unsigned char>;
 
-Picture RandomPicture(int w, int h, unsigned seed)
-{
-  std::mt19937 gen(seed);
-  Picture p(3 * (size_t)w * h);
-  for (unsigned char &b : p)
-    b = (unsigned char)(gen() & 0xff);
-  return p;
-}
+Picture RandomPicture(int w, int h, unsigned seed) { return RandomBytes(3 * (size_t)w * h, seed); }
 
 // A random picture whose rows are all alike (alikeRows) or whose columns are.
 Picture Stripes(int w, int h, bool alikeRows, unsigned seed)
@@ -132,91 +127,67 @@ TEST(Resize, EnlargementKeepsFlatColourAndStaysInside)
   }
 }
 
-// Area mean of one axis by interval overlap: with n * t units, target pixel
-// j covers [j * n, (j + 1) * n) and source pixel k covers [k * t, (k + 1) * t).
-// The truncated mean equals that on the smallest common grid.
-std::vector<int> AreaMean(const std::vector<int> &src, int t)
-{
-  const long long n = (long long)src.size();
-  std::vector<int> out(t);
-  for (long long j = 0; j < t; j++)
-  {
-    long long sum = 0;
-    for (long long k = j * n / t; k < n && k * t < (j + 1) * n; k++)
-    {
-      long long overlap = std::min((j + 1) * n, (k + 1) * t) - std::max(j * n, k * t);
-      if (overlap > 0)
-        sum += overlap * src[k];
-    }
-    out[j] = (int)(sum / n);
-  }
-  return out;
-}
-
-// The page that a reduction to tw x th must give: rows first, then columns,
-// centred on white.
-Picture ReferenceReduction(const Picture &p, int w, int h, int tw, int th)
-{
-  std::vector<std::vector<int>> middle(h, std::vector<int>(3 * tw));
-  for (int y = 0; y < h; y++)
-    for (int i = 0; i < 3; i++)
-    {
-      std::vector<int> src(w);
-      for (int x = 0; x < w; x++)
-        src[x] = Pixel(p, w, x, y)[i];
-      std::vector<int> r = AreaMean(src, tw);
-      for (int x = 0; x < tw; x++)
-        middle[y][3 * x + i] = r[x];
-    }
-  Picture out(p.size(), 255);
-  const int left = w / 2 - tw / 2, top = h / 2 - th / 2;
-  for (int x = 0; x < tw; x++)
-    for (int i = 0; i < 3; i++)
-    {
-      std::vector<int> src(h);
-      for (int y = 0; y < h; y++)
-        src[y] = middle[y][3 * x + i];
-      std::vector<int> r = AreaMean(src, th);
-      for (int y = 0; y < th; y++)
-        out[3 * ((size_t)(top + y) * w + left + x) + i] = (unsigned char)r[y];
-    }
-  return out;
-}
-
 TEST(Resize, ReductionIsTheAreaMeanCentredOnWhite)
 {
-  struct Case
+  // 4 x 4 at -50: each row's pairs are averaged (truncated), then each
+  // column's pairs of those, and the 2 x 2 result is centred on white.
+  // Averaging the four at once would give 51, not 50, below on the left.
+  const int red[16] = {10, 21, 30, 41, 50, 61, 70, 81, 100, 101, 200, 201, 0, 3, 255, 255};
+  Picture p(48, 7);
+  for (int n = 0; n < 16; n++)
+    p[3 * n] = (unsigned char)red[n];
+  ASSERT_EQ(ResizePictureAverage(p.data(), 4, 4, -50, -50), 0);
+  Picture expected(48, 255);
+  for (auto [x, y, v] : {std::tuple{1, 1, 35}, {2, 1, 55}, {1, 2, 50}, {2, 2, 227}})
+    expected[3 * (4 * y + x)] = (unsigned char)v, expected[3 * (4 * y + x) + 1] = expected[3 * (4 * y + x) + 2] = 7;
+  EXPECT_EQ(p, expected);
+
+  // A 1000-pixel row at -10 becomes 900 pixels from column 50 on: pixel j
+  // covers source pixels j * 10 / 9 to (j + 1) * 10 / 9, overlapping them
+  // in ninths.  Rows that are all alike stay alike.
+  const Picture row = RandomPicture(1000, 1, 5);
+  Picture q;
+  for (int y = 0; y < 10; y++)
+    q.insert(q.end(), row.begin(), row.end());
+  ASSERT_EQ(ResizePictureAverage(q.data(), 1000, 10, -10, -10), 0);
+  for (int i = 0; i < 3; i++)
+    for (int y = 1; y < 10; y++)
+    {
+      SCOPED_TRACE(y);
+      EXPECT_EQ(Pixel(q, 1000, 50, y)[i], (9 * row[i] + row[3 + i]) / 10);
+      EXPECT_EQ(Pixel(q, 1000, 51, y)[i], (8 * row[3 + i] + 2 * row[6 + i]) / 10);
+      EXPECT_EQ(Pixel(q, 1000, 949, y)[i], (row[3 * 998 + i] + 9 * row[3 * 999 + i]) / 10);
+    }
+
+  // Targets under one pixel are raised to one: the mean of the row means,
+  // in the middle.
+  for (int percent : {-100, -1000})
   {
-    int w, h, percent, tw, th;
-  };
-  // -10 on 1000 pixels: column 0 is (9 * s0 + 1 * s1) / 10, column 1
-  // (8 * s1 + 2 * s2) / 10.  -50 on 4 pixels: two means of pairs.  Targets
-  // under 1 pixel are raised to 1.
-  const Case cases[] = {{1000, 10, -10, 900, 9}, {4, 4, -50, 2, 2}, {37, 23, -33, 24, 15}, {50, 51, -1, 49, 50},
-                        {13, 8, -99, 1, 1},      {5, 5, -100, 1, 1}, {5, 6, -1000, 1, 1}};
-  for (const Case &c : cases)
-  {
-    Picture p = RandomPicture(c.w, c.h, 5 + c.w);
-    const Picture expected = ReferenceReduction(p, c.w, c.h, c.tw, c.th);
-    ASSERT_EQ(ResizePictureAverage(p.data(), c.w, c.h, c.percent, c.percent), 0);
-    EXPECT_EQ(p, expected) << c.w << "x" << c.h << " at " << c.percent;
+    Picture r(75, 255);
+    const int rows[5] = {0, 10, 20, 31, 255};  // red; every row alike
+    for (int n = 0; n < 25; n++)
+      r[3 * n] = (unsigned char)rows[n / 5];
+    ASSERT_EQ(ResizePictureAverage(r.data(), 5, 5, percent, percent), 0);
+    Picture want(75, 255);
+    want[3 * 12] = 63;  // (0 + 10 + 20 + 31 + 255) / 5
+    EXPECT_EQ(r, want) << percent;
   }
 }
 
 TEST(Resize, ReductionLeavesAWhiteFrame)
 {
   // 1000 x 1000 at -10 covers columns and rows 50 to 949; with 999 rows the
-  // 899 result rows go to rows 50 to 948.
-  for (int h : {1000, 999})
+  // 899 result rows go to rows 50 to 948, with 990 the 891 rows to 50
+  // (990 / 2 - 891 / 2, not half of 99) to 940.
+  const int w = 1000;
+  for (auto [h, firstRow, lastRow] : {std::tuple{1000, 50, 949}, {999, 50, 948}, {990, 50, 940}})
   {
-    const int w = 1000;
     Picture p(3 * (size_t)w * h, 40);
     ASSERT_EQ(ResizePictureAverage(p.data(), w, h, -10, -10), 0);
-    const int lastRow = h == 1000 ? 949 : 948;
     for (int y = 0; y < h; y++)
       for (int x = 0; x < w; x++)
       {
-        const bool inside = x >= 50 && x <= 949 && y >= 50 && y <= lastRow;
+        const bool inside = x >= 50 && x <= 949 && y >= firstRow && y <= lastRow;
         const unsigned char *px = Pixel(p, w, x, y);
         const int want = inside ? 40 : 255;
         ASSERT_TRUE(px[0] == want && px[1] == want && px[2] == want) << x << "," << y << " of height " << h;
@@ -239,9 +210,8 @@ TEST(Resize, CalcLCMAndGridBeyond32Bits)
   // Grids of 2^32 and more: 65535 -> 64879 (coprime) and 99991 -> 98991.
   for (int w : {65535, 99991})
   {
-    Picture p = RandomPicture(w, 1, 7);
-    const int tw = (int)(0.99 * w);
-    const Picture expected = ReferenceReduction(p, w, 1, tw, 1);
+    Picture p = RandomPicture(w, 1, 7), expected = p;
+    ASSERT_EQ(OracleResizePictureAverage(expected.data(), w, 1, -1, -1), 0);
     ASSERT_EQ(ResizePictureAverage(p.data(), w, 1, -1, -1), 0);
     EXPECT_EQ(p, expected) << w;
   }

@@ -3,6 +3,7 @@
 #include "settings.h"
 #include "support/fixtures.h"
 
+#include <array>
 #include <climits>
 #include <gtest/gtest.h>
 
@@ -10,38 +11,22 @@ namespace {
 
 TEST(Settings, ConvertNumberIsAtoiWithoutOverflow)
 {
-  EXPECT_EQ(ConvertNumber("12"), 12);
-  EXPECT_EQ(ConvertNumber("  -3"), -3);
-  EXPECT_EQ(ConvertNumber("+7x"), 7);
-  EXPECT_EQ(ConvertNumber("abc"), 0);
-  EXPECT_EQ(ConvertNumber("None"), 0);
-  EXPECT_EQ(ConvertNumber(""), 0);
-  EXPECT_EQ(ConvertNumber("- 5"), 0);
-  EXPECT_EQ(ConvertNumber("2147483647"), INT_MAX);
-  EXPECT_EQ(ConvertNumber("-2147483648"), INT_MIN);
-  EXPECT_EQ(ConvertNumber("2147483648"), INT_MAX);
-  EXPECT_EQ(ConvertNumber("-99999999999999999999999"), INT_MIN);
+  for (auto [text, value] : {std::pair{"12", 12}, {"  -3", -3}, {"+7x", 7}, {"abc", 0}, {"None", 0}, {"", 0},
+                             {"- 5", 0}, {"2147483647", INT_MAX}, {"-2147483648", INT_MIN},
+                             {"2147483648", INT_MAX}, {"-99999999999999999999999", INT_MIN}})
+    EXPECT_EQ(ConvertNumber(text), value) << text;
 }
 
 TEST(Settings, DerivedValuesRoundTowardZero)
 {
-  PrintSettings s;
-  s.stp_red = 1;
-  DerivedValues d = DeriveValues(s);
-  EXPECT_EQ(d.rdat, 3);
-  EXPECT_EQ(d.gdat, -1);
-  EXPECT_EQ(d.bdat, -1);
-  s = PrintSettings();
-  s.stp_brightness = 2;
-  s.stp_contrast = 3;
-  s.stp_red = 1;
-  s.stp_blue = -1;
-  d = DeriveValues(s);
-  EXPECT_EQ(d.bdat, 6);
-  EXPECT_EQ(d.gdat, 10);
-  EXPECT_EQ(d.rdat, 14);
-  EXPECT_EQ(d.contrast, 15);
-  EXPECT_EQ(d.divisor, 113);
+  // Blue, green, red balance offsets, contrast term and divisor.
+  for (auto [s, want] : {std::pair{PrintSettings{.stp_red = 1}, std::array{-1, -1, 3, 0, 128}},
+                         {PrintSettings{.stp_brightness = 2, .stp_contrast = 3, .stp_red = 1, .stp_blue = -1},
+                          std::array{6, 10, 14, 15, 113}}})
+  {
+    const DerivedValues d = DeriveValues(s);
+    EXPECT_EQ((std::array{d.bdat, d.gdat, d.rdat, d.contrast, d.divisor}), want);
+  }
 }
 
 std::vector<std::string> SettingLines(const FilterResult &r)
@@ -96,23 +81,6 @@ TEST(Settings, ResolvedFromJobThenPpdThenZero)
   FilterResult empty = RunFilter({.options = "", .file = ras, .ppd = ppd});
   EXPECT_EQ(LinesWith(empty.err, "DEBUG: cupsParseOptions=0").size(), 1u);
   EXPECT_EQ(LinesWith(empty.err, "DEBUG: stp_brightness(2)=5").size(), 1u);
-}
-
-TEST(Settings, NoPpdMeansNoSettings)
-{
-  TempDir dir;
-  std::string ras = dir.File("job.ras");
-  WriteRaster(ras, {RgbPage(2, 2)});
-  FilterResult with = RunFilter({.options = "stpBrightness=20 MultiChop=1", .file = ras});
-  FilterResult unreadable = RunFilter({.options = "stpBrightness=20 MultiChop=1", .file = ras,
-                                       .ppd = dir.File("missing.ppd")});
-  FilterResult without = RunFilter({.options = "", .file = ras});
-  ASSERT_EQ(with.status, 0);
-  EXPECT_TRUE(SettingLines(with).empty());
-  EXPECT_TRUE(SettingLines(unreadable).empty());
-  EXPECT_EQ(with.out, without.out);
-  EXPECT_EQ(unreadable.out, without.out);
-  EXPECT_EQ(SplitPages(with.out).at(0).mode(), 0x04);
 }
 
 }  // namespace

@@ -10,45 +10,19 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <sys/wait.h>
+#include <fstream>
 #include <unistd.h>
 
 namespace {
 
-struct ToolRun
+CommandResult Tool(const std::string &path, std::vector<std::string> args)
 {
-  int status = -1;
-  std::string out, err;
-};
-
-ToolRun Tool(const std::string &path, const std::vector<std::string> &args)
-{
-  TempDir dir;
-  pid_t pid = fork();
-  if (pid == 0)
-  {
-    int o = open(dir.File("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = open(dir.File("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(o, 1);
-    dup2(e, 2);
-    std::vector<char *> argv = {const_cast<char *>(path.c_str())};
-    for (const std::string &a : args)
-      argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(path.c_str(), argv.data());
-    _exit(127);
-  }
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  ToolRun r;
-  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  r.out = ReadFile(dir.File("out"));
-  r.err = ReadFile(dir.File("err"));
-  return r;
+  args.insert(args.begin(), path);
+  return RunCommand(args);
 }
 
-ToolRun Inspect(const std::vector<std::string> &args) { return Tool(KELVO_INSPECT_PATH, args); }
-ToolRun Chart(const std::vector<std::string> &args) { return Tool(KELVO_CHART_PATH, args); }
+CommandResult Inspect(const std::vector<std::string> &args) { return Tool(KELVO_INSPECT_PATH, args); }
+CommandResult Chart(const std::vector<std::string> &args) { return Tool(KELVO_CHART_PATH, args); }
 
 // The printer stream of the filter for the given pages, made with a PPD
 // whose MultiChop default is 3 and with the given print mode.
@@ -61,21 +35,13 @@ std::string Stream(const TempDir &dir, const std::vector<RasterPage> &pages, con
   return r.out;
 }
 
-void Write(const std::string &path, const std::string &bytes)
-{
-  FILE *f = fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  fwrite(bytes.data(), 1, bytes.size(), f);
-  fclose(f);
-}
-
 TEST(Inspect, DecodesEveryBlock)
 {
   TempDir dir;
   RasterPage first = RgbPage(5, 3);
   first.header.NumCopies = 2;
-  Write(dir.File("s.prn"), Stream(dir, {first, RgbPage(2, 2504)}));
-  ToolRun r = Inspect({dir.File("s.prn")});
+  std::ofstream(dir.File("s.prn"), std::ios::binary) << Stream(dir, {first, RgbPage(2, 2504)});
+  CommandResult r = Inspect({dir.File("s.prn")});
   ASSERT_EQ(r.status, 0) << r.err;
   for (const char *text : {"page 1, bytes 0 to 139:", "copies 2",
                            "mode byte 0x44 (0x04 with cut bits 0x40), width 5, height 3",
@@ -85,7 +51,7 @@ TEST(Inspect, DecodesEveryBlock)
                            "page 2: 2x2504 copies 1 mode 0xE4 data 15024 bytes"})
     EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
 
-  ToolRun quiet = Inspect({"--quiet", dir.File("s.prn")});
+  CommandResult quiet = Inspect({"--quiet", dir.File("s.prn")});
   EXPECT_EQ(quiet.status, 0);
   EXPECT_EQ(LinesWith(quiet.out, "page ").size(), 2u) << quiet.out;
 }
@@ -125,8 +91,8 @@ TEST(Inspect, ReportsBrokenFraming)
   for (const Case &c : cases)
   {
     SCOPED_TRACE(c.name);
-    Write(dir.File("bad.prn"), c.stream);
-    ToolRun r = Inspect({dir.File("bad.prn")});
+    std::ofstream(dir.File("bad.prn"), std::ios::binary) << c.stream;
+    CommandResult r = Inspect({dir.File("bad.prn")});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }
@@ -148,11 +114,10 @@ TEST(Inspect, PreviewApproximatesThePicture)
   for (const char *mode : {"0", "1"})
   {
     SCOPED_TRACE(mode);
-    Write(dir.File("s.prn"), Stream(dir,
-                                    {RgbPage(40, 30, colour(255, 255, 255)), RgbPage(40, 30, colour(200, 128, 60)),
-                                     RgbPage(40, 30, colour(20, 240, 100))},
-                                    mode));
-    ToolRun r = Inspect({"--png", dir.File("png"), "--mode", mode, dir.File("s.prn")});
+    std::ofstream(dir.File("s.prn"), std::ios::binary) << Stream(dir,
+        {RgbPage(40, 30, colour(255, 255, 255)), RgbPage(40, 30, colour(200, 128, 60)),
+         RgbPage(40, 30, colour(20, 240, 100))}, mode);
+    CommandResult r = Inspect({"--png", dir.File("png"), "--mode", mode, dir.File("s.prn")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("page 3: preview " + dir.File("png") + "/page-3.png"), std::string::npos) << r.out;
     const unsigned char want[3][3] = {{255, 255, 255}, {200, 128, 60}, {20, 240, 100}};
@@ -218,7 +183,7 @@ TEST(Chart, DeterministicInEveryFormat)
   for (const char *run : {"a", "b"})
   {
     std::string base = dir.File(run);
-    ToolRun r = Chart({"--size", "300x200", "--pages", "2", "--png", base + ".png", "--pdf", base + ".pdf", "--raster",
+    CommandResult r = Chart({"--size", "300x200", "--pages", "2", "--png", base + ".png", "--pdf", base + ".pdf", "--raster",
                    base + ".ras"});
     ASSERT_EQ(r.status, 0) << r.err;
   }

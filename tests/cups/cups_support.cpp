@@ -5,82 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
-
-std::string FindProgram(const std::string &name)
-{
-  if (name.find('/') != std::string::npos)
-    return access(name.c_str(), X_OK) == 0 ? name : "";
-  std::string path = getenv("PATH") ? getenv("PATH") : "";
-  path += ":/usr/sbin:/sbin:/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= path.size())
-  {
-    size_t end = path.find(':', start);
-    std::string dir = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (!dir.empty())
-    {
-      std::string candidate = dir + "/" + name;
-      if (access(candidate.c_str(), X_OK) == 0)
-        return candidate;
-    }
-    if (end == std::string::npos)
-      break;
-    start = end + 1;
-  }
-  return "";
-}
-
-CommandResult RunCommand(const std::vector<std::string> &argv, const std::vector<std::string> &env,
-                         const std::string &outPath)
-{
-  CommandResult result;
-  std::string program = FindProgram(argv.at(0));
-  if (program.empty())
-  {
-    result.err = argv[0] + ": not found";
-    return result;
-  }
-  TempDir dir;
-  std::string out = outPath.empty() ? dir.File("out") : outPath, err = dir.File("err");
-  pid_t pid = fork();
-  if (pid == 0)
-  {
-    int in = open("/dev/null", O_RDONLY);
-    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || o < 0 || e < 0)
-      _exit(127);
-    dup2(in, 0);
-    dup2(o, 1);
-    dup2(e, 2);
-    for (const std::string &entry : env)
-      putenv(const_cast<char *>(entry.c_str()));
-    std::vector<char *> args;
-    for (const std::string &a : argv)
-      args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    execv(program.c_str(), args.data());
-    _exit(127);
-  }
-  int wstatus = 0;
-  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR)
-  {
-  }
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  if (outPath.empty())
-    result.out = ReadFile(out);
-  result.err = ReadFile(err);
-  return result;
-}
 
 static std::string SystemServerBin()
 {
@@ -109,6 +37,19 @@ std::string MakeServerBin(const std::string &dir)
   for (const fs::path &p : {bin / "filter", bin, fs::path(dir)})
     chmod(p.c_str(), 0755);
   return bin.string();
+}
+
+std::vector<std::string> CupsfilterArgv(const std::string &conf, const std::vector<std::string> &options,
+                                        const std::string &input)
+{
+  std::vector<std::string> argv = {"cupsfilter", "-c", conf, "-p", BuiltPpd(), "-m", "printer/foo", "-e"};
+  for (const std::string &o : options)
+  {
+    argv.push_back("-o");
+    argv.push_back(o);
+  }
+  argv.push_back(input);
+  return argv;
 }
 
 std::string BuiltPpd() { return KELVO_PPD_PATH; }

@@ -1,5 +1,4 @@
-// Helpers for the tests that run the real CUPS programs: running commands,
-// a ServerBin that holds the built filter beside the system's filters, the
+// Helpers for the tests that run the real CUPS programs: a ServerBin that holds the built filter beside the system's filters, the
 // paths of the built driver files, and the test chart.
 #pragma once
 
@@ -10,24 +9,17 @@
 #include <string>
 #include <vector>
 
-// The program's path when it is installed (PATH, /usr/sbin, /sbin), else "".
-std::string FindProgram(const std::string &name);
-
-struct CommandResult
-{
-  int status = -1;  // exit status, -1 when killed by a signal
-  std::string out, err;
-};
-
-// Run argv (argv[0] is looked up with FindProgram) with extra NAME=VALUE
-// environment entries; standard output goes to outPath when it is given.
-CommandResult RunCommand(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
-                         const std::string &outPath = "");
-
 // Make dir/serverbin: every entry of the system's ServerBin linked, except
 // filter/, which links each system filter and holds a root-owned 0755 copy
 // of the built filter.  Returns the folder's path.
 std::string MakeServerBin(const std::string &dir);
+
+// The cupsfilter command that prints input with the built PPD and options
+// (each one -o), with the configuration file conf (which names the
+// ServerBin).  cupsfilter hands its -p path on to the filters as PPD, so it
+// must be absolute; -e uses the PPD's own filter.
+std::vector<std::string> CupsfilterArgv(const std::string &conf, const std::vector<std::string> &options,
+                                        const std::string &input);
 
 // Built files.
 std::string BuiltPpd();

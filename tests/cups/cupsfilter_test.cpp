@@ -23,19 +23,9 @@ protected:
     std::ofstream(dir_.File("cups-files.conf")) << "ServerBin " << serverBin_ << "\n";
   }
 
-  // cupsfilter hands its -p path on to the filters as PPD, so it must be
-  // absolute; -e uses the PPD's own filter.
   std::string Print(const std::string &input, const std::vector<std::string> &options)
   {
-    std::vector<std::string> argv = {"cupsfilter", "-c", dir_.File("cups-files.conf"), "-p", BuiltPpd(), "-m",
-                                     "printer/foo", "-e"};
-    for (const std::string &o : options)
-    {
-      argv.push_back("-o");
-      argv.push_back(o);
-    }
-    argv.push_back(input);
-    CommandResult r = RunCommand(argv);
+    CommandResult r = RunCommand(CupsfilterArgv(dir_.File("cups-files.conf"), options, input));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("rastertokelvo"), std::string::npos) << "the chain did not reach the filter";
     return r.out;

@@ -42,24 +42,32 @@ TEST(Ppd, OffersTheFilterOptionsAndSizes)
   ASSERT_NE(filter, nullptr);
   EXPECT_STREQ(filter->value, "application/vnd.cups-raster 0 rastertokelvo");
 
-  // Every filter option, its choices (the filter reads them as numbers or
-  // as the exact text "true") and a default that leaves the picture alone.
-  const std::map<std::string, std::pair<std::vector<std::string>, std::string>> expected = {
-      {"stpBrightness", {Range(-10, 10), "0"}}, {"stpContrast", {Range(-10, 10), "0"}},
-      {"stpSaturation", {Range(-10, 10), "0"}}, {"stpResize", {Range(-20, 20), "0"}},
-      {"stpSharpness", {Range(-4, 4), "0"}},    {"stpRed", {Range(-10, 10), "0"}},
-      {"stpGreen", {Range(-10, 10), "0"}},      {"stpBlue", {Range(-10, 10), "0"}},
-      {"PrintMode", {Range(0, 1), "0"}},        {"MultiChop", {Range(0, 3), "0"}},
-      {"DirectMap", {{"false", "true"}, "false"}}, {"Monochrome", {{"false", "true"}, "false"}},
-  };
-  for (const auto &[keyword, want] : expected)
+  // Every filter option, its label, its choices (the filter reads them as
+  // numbers or as the exact text "true") and a default that leaves the
+  // picture alone; the media sizes in the order they are offered.
+  const struct
   {
-    SCOPED_TRACE(keyword);
-    ppd_option_t *option = ppdFindOption(ppd, keyword.c_str());
+    const char *keyword, *label;
+    std::vector<std::string> choices;
+    const char *defchoice;
+  } options[] = {
+      {"stpBrightness", "Brightness", Range(-10, 10), "0"}, {"stpContrast", "Contrast", Range(-10, 10), "0"},
+      {"stpSaturation", "Saturation", Range(-10, 10), "0"}, {"stpResize", "Resize", Range(-20, 20), "0"},
+      {"stpSharpness", "Sharpness", Range(-4, 4), "0"},     {"stpRed", "Red", Range(-10, 10), "0"},
+      {"stpGreen", "Green", Range(-10, 10), "0"},           {"stpBlue", "Blue", Range(-10, 10), "0"},
+      {"PrintMode", "Print Mode", Range(0, 1), "0"},        {"MultiChop", "Cut Mode", Range(0, 3), "0"},
+      {"DirectMap", "Colour Table", {"false", "true"}, "false"},
+      {"Monochrome", "Black and White", {"false", "true"}, "false"},
+      {"PageSize", "Media Size", {"6x4", "6x8", "6x9", "6x10", "6x12"}, "6x4"},
+  };
+  for (const auto &want : options)
+  {
+    SCOPED_TRACE(want.keyword);
+    ppd_option_t *option = ppdFindOption(ppd, want.keyword);
     ASSERT_NE(option, nullptr);
-    EXPECT_EQ(Choices(option), want.first);
-    EXPECT_EQ(option->defchoice, want.second);
-    EXPECT_STRNE(option->text, option->keyword) << "the option needs a readable label";
+    EXPECT_STREQ(option->text, want.label);
+    EXPECT_EQ(Choices(option), want.choices);
+    EXPECT_STREQ(option->defchoice, want.defchoice);
   }
 
   // Full-bleed sizes, 6 inches wide, at 300 dpi: the pixel size CUPS

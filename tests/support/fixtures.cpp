@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <signal.h>
 #include <sstream>
@@ -34,6 +35,15 @@ TempDir::~TempDir()
 {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<unsigned char> RandomBytes(size_t n, uint32_t seed)
+{
+  std::mt19937 gen(seed);
+  std::vector<unsigned char> bytes(n);
+  for (unsigned char &b : bytes)
+    b = (unsigned char)(gen() & 0xff);
+  return bytes;
 }
 
 RasterPage RgbPage(unsigned w, unsigned h,
@@ -142,26 +152,29 @@ bool WriteFd(int fd, const void *data, size_t len)
   return true;
 }
 
-static std::vector<std::string> Arguments(const FilterInvocation &inv)
+std::string FindProgram(const std::string &name)
 {
-  if (inv.argv)
-    return *inv.argv;
-  std::vector<std::string> args = {"rastertokelvo", "42", "user", "title", "1", inv.options};
-  if (inv.file)
-    args.push_back(*inv.file);
-  return args;
+  if (name.find('/') != std::string::npos)
+    return access(name.c_str(), X_OK) == 0 ? name : "";
+  std::string path = getenv("PATH") ? getenv("PATH") : "";
+  std::istringstream dirs(path + ":/usr/sbin:/sbin:/usr/bin:/bin");
+  for (std::string dir; std::getline(dirs, dir, ':');)
+    if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0)
+      return dir + "/" + name;
+  return "";
 }
 
-// Fork and exec the filter with standard input from stdinFd (or the
-// invocation's file) and its outputs in files.
-static pid_t Spawn(const FilterInvocation &inv, int stdinFd, const std::string &outPath,
-                   const std::string &errPath)
+// Fork and exec program with args: standard input from inFd, or from
+// inPath when inFd is -1, standard output and error into files; setup runs
+// in the child just before the exec.
+static pid_t Spawn(const std::string &program, const std::vector<std::string> &args, int inFd,
+                   const std::string &inPath, const std::string &outPath, const std::string &errPath,
+                   const std::function<void()> &setup)
 {
-  std::vector<std::string> args = Arguments(inv);
   pid_t pid = fork();
   if (pid == 0)
   {
-    int in = stdinFd >= 0 ? stdinFd : open(inv.stdinPath.c_str(), O_RDONLY);
+    int in = inFd >= 0 ? inFd : open(inPath.c_str(), O_RDONLY);
     int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0)
@@ -169,6 +182,25 @@ static pid_t Spawn(const FilterInvocation &inv, int stdinFd, const std::string &
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    setup();
+    std::vector<char *> argv;
+    for (const std::string &a : args)
+      argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// The filter with the invocation's arguments, limits and PPD variable.
+static pid_t SpawnFilter(const FilterInvocation &inv, int stdinFd, const std::string &outPath,
+                         const std::string &errPath)
+{
+  std::vector<std::string> args = {"rastertokelvo", "42", "user", "title", "1", inv.options};
+  if (inv.file)
+    args.push_back(*inv.file);
+  return Spawn(KELVO_FILTER_PATH, inv.argv ? *inv.argv : args, stdinFd, inv.stdinPath, outPath, errPath, [&] {
     if (inv.closeStdout)
       close(1);
     if (inv.memoryLimit > 0)
@@ -182,14 +214,7 @@ static pid_t Spawn(const FilterInvocation &inv, int stdinFd, const std::string &
       setenv("PPD", inv.ppd->c_str(), 1);
     else
       unsetenv("PPD");
-    std::vector<char *> argv;
-    for (const std::string &a : args)
-      argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(KELVO_FILTER_PATH, argv.data());
-    _exit(127);
-  }
-  return pid;
+  });
 }
 
 static FilterResult Collect(pid_t pid, const std::string &outPath, const std::string &errPath)
@@ -217,8 +242,25 @@ FilterResult RunFilter(const FilterInvocation &inv)
   TempDir dir;
   std::string outPath = inv.stdoutPath.empty() ? dir.File("out.prn") : inv.stdoutPath;
   std::string errPath = dir.File("err.log");
-  pid_t pid = Spawn(inv, -1, outPath, errPath);
+  pid_t pid = SpawnFilter(inv, -1, outPath, errPath);
   return Collect(pid, outPath, errPath);
+}
+
+CommandResult RunCommand(const std::vector<std::string> &argv, const std::vector<std::string> &env)
+{
+  const std::string program = FindProgram(argv.at(0));
+  if (program.empty())
+  {
+    CommandResult result;
+    result.err = argv[0] + ": not found";
+    return result;
+  }
+  TempDir dir;
+  pid_t pid = Spawn(program, argv, -1, "/dev/null", dir.File("out"), dir.File("err"), [&] {
+    for (const std::string &entry : env)
+      putenv(const_cast<char *>(entry.c_str()));
+  });
+  return Collect(pid, dir.File("out"), dir.File("err"));
 }
 
 RunningFilter StartFilter(const FilterInvocation &inv, const std::string &dir)
@@ -231,7 +273,7 @@ RunningFilter StartFilter(const FilterInvocation &inv, const std::string &dir)
   run.errPath = dir + "/err.log";
   // The test side of the pipe must not leak into the child.
   fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-  run.pid = Spawn(inv, fds[0], run.outPath, run.errPath);
+  run.pid = SpawnFilter(inv, fds[0], run.outPath, run.errPath);
   close(fds[0]);
   run.stdinFd = fds[1];
   return run;

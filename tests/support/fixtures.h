@@ -28,6 +28,9 @@ private:
   std::string path_;
 };
 
+// n bytes from std::mt19937 seeded with seed, one output's low byte each.
+std::vector<unsigned char> RandomBytes(size_t n, uint32_t seed);
+
 // One raster page: a header and its pixel bytes (cupsBytesPerLine per row).
 struct RasterPage
 {
@@ -79,6 +82,17 @@ struct FilterResult
 };
 
 FilterResult RunFilter(const FilterInvocation &inv);
+
+// Any program run to its end: the same fields.
+using CommandResult = FilterResult;
+
+// The program's path when it is installed (PATH, /usr/sbin, /sbin), or the
+// name itself when it holds a slash and can be run; else "".
+std::string FindProgram(const std::string &name);
+
+// Run argv (argv[0] is looked up with FindProgram) with standard input from
+// /dev/null and extra NAME=VALUE environment entries.
+CommandResult RunCommand(const std::vector<std::string> &argv, const std::vector<std::string> &env = {});
 
 // A filter started with a pipe on its standard input, for tests that feed
 // the raster slowly or signal the process.

@@ -12,7 +12,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -81,13 +80,14 @@ struct Segment
   int x, i, n;
 };
 
-// The runs of one sample index (i0 or i1) along the row.
-std::vector<Segment> Segments(const Sample *columns, int width, bool after)
+// The runs of a row of width output columns, column x taking source pixel
+// pixelOf(x).
+template <class PixelOf> std::vector<Segment> Segments(int width, PixelOf pixelOf)
 {
   std::vector<Segment> segments;
   for (int x = 0; x < width; x++)
   {
-    const int i = after ? columns[x].i1 : columns[x].i0;
+    const int i = pixelOf(x);
     if (!segments.empty() && segments.back().i + segments.back().n == i)
       segments.back().n++;
     else
@@ -249,8 +249,8 @@ int ResizePicture(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMag
   std::vector<Segment> before, after;
   try
   {
-    before = Segments(columns.get(), biWidth, false);
-    after = Segments(columns.get(), biWidth, true);
+    before = Segments(biWidth, [&](int x) { return columns[x].i0; });
+    after = Segments(biWidth, [&](int x) { return columns[x].i1; });
   }
   catch (const std::bad_alloc &)
   {
@@ -371,27 +371,188 @@ bool MakeWalk(int tar, int src, Walk &w)
   return true;
 }
 
-inline uint32_t Quotient(const Walk &w, uint32_t x) { return (uint32_t)(((uint64_t)x * w.m) >> w.k); }
-
-// One source row reduced along the row into tarWidth pixels.
-void ReduceRow(const unsigned char *src, const Walk &w, int tarWidth, unsigned char *dst)
+// The reduction along a row, arranged like the enlargement: for run n of
+// every target pixel, an expanded row holds the bytes of the run's source
+// pixel at the target pixel's bytes, and weights[n] the run's units for
+// every target byte.  A padding run (0 units) points at a pixel inside the
+// row, so that its bytes are there to be multiplied by 0.
+struct Across
 {
-  for (int j = 0; j < tarWidth; j++)
+  int runs = 0;
+  std::vector<std::vector<Segment>> segments;
+  std::vector<uint32_t> weights;  // runs rows of tarRowBytes
+};
+
+bool MakeAcross(const Walk &w, int tarWidth, int srcWidth, Across &a)
+{
+  a.runs = w.runs;
+  const size_t tarRowBytes = 3 * (size_t)tarWidth;
+  try
   {
-    uint32_t r = 0, g = 0, b = 0;
-    const int *source = &w.source[(size_t)j * w.runs], *units = &w.units[(size_t)j * w.runs];
+    a.segments.resize(w.runs);
+    a.weights.assign((size_t)w.runs * tarRowBytes, 0);
     for (int n = 0; n < w.runs; n++)
     {
-      const unsigned char *s = src + 3 * (size_t)source[n];
-      const uint32_t num = (uint32_t)units[n];
-      r += num * s[0];
-      g += num * s[1];
-      b += num * s[2];
+      // The runs of a target pixel are consecutive source pixels.
+      a.segments[n] = Segments(tarWidth, [&](int j) {
+        const int i = w.source[(size_t)j * w.runs] + n;
+        return i < srcWidth - 1 ? i : srcWidth - 1;
+      });
+      for (int j = 0; j < tarWidth; j++)
+        for (int c = 0; c < 3; c++)
+          a.weights[n * tarRowBytes + 3 * (size_t)j + c] = (uint32_t)w.units[(size_t)j * w.runs + n];
     }
-    dst[3 * j] = (unsigned char)Quotient(w, r);
-    dst[3 * j + 1] = (unsigned char)Quotient(w, g);
-    dst[3 * j + 2] = (unsigned char)Quotient(w, b);
   }
+  catch (const std::bad_alloc &)
+  {
+    return false;
+  }
+  return true;
+}
+
+// One source row reduced along the row: the sums of weights times bytes
+// over the runs, each divided by U.  The sums are the same integers as
+// those of the straightforward loop, in any order.
+struct ReduceArgs
+{
+  const unsigned char *const *expanded;  // runs rows
+  const uint32_t *weights;               // runs rows of n
+  size_t stride;                         // between the rows of weights
+  int runs;
+  size_t n;
+  uint32_t m;
+  int k;
+  uint32_t *acc;  // n sums, for more than three runs
+  unsigned char *out;
+};
+
+template <int Runs> inline __attribute__((always_inline)) void ReduceFew(const ReduceArgs &a)
+{
+  const unsigned char *__restrict e[Runs];
+  const uint32_t *__restrict w[Runs];
+  for (int r = 0; r < Runs; r++)
+    e[r] = a.expanded[r], w[r] = a.weights + r * a.stride;
+  unsigned char *__restrict out = a.out;
+  const uint32_t m = a.m;
+  const int k = a.k;
+  const size_t n = a.n;
+  for (size_t i = 0; i < n; i++)
+  {
+    uint32_t sum = 0;
+    for (int r = 0; r < Runs; r++)
+      sum += w[r][i] * e[r][i];
+    out[i] = (unsigned char)(((uint64_t)sum * m) >> k);
+  }
+}
+
+inline __attribute__((always_inline)) void ReduceRowBody(const ReduceArgs &a)
+{
+  switch (a.runs)
+  {
+  case 1: ReduceFew<1>(a); return;
+  case 2: ReduceFew<2>(a); return;
+  case 3: ReduceFew<3>(a); return;
+  }
+  uint32_t *__restrict acc = a.acc;
+  const size_t n = a.n;
+  for (size_t i = 0; i < n; i++)
+    acc[i] = 0;
+  for (int r = 0; r < a.runs; r++)
+  {
+    const unsigned char *__restrict e = a.expanded[r];
+    const uint32_t *__restrict w = a.weights + r * a.stride;
+    for (size_t i = 0; i < n; i++)
+      acc[i] += w[i] * e[i];
+  }
+  unsigned char *__restrict out = a.out;
+  const uint32_t m = a.m;
+  const int k = a.k;
+  for (size_t i = 0; i < n; i++)
+    out[i] = (unsigned char)(((uint64_t)acc[i] * m) >> k);
+}
+
+// Target rows from up to three reduced rows: the sums of units times bytes
+// down the column, divided by U, at most 255.
+struct DownArgs
+{
+  const unsigned char *rows[3];
+  uint32_t units[3];
+  int runs;
+  size_t n;
+  uint32_t m;
+  int k;
+  unsigned char *out;
+};
+
+template <int Runs> inline __attribute__((always_inline)) void DownFew(const DownArgs &a)
+{
+  const unsigned char *__restrict e[Runs];
+  uint32_t u[Runs];
+  for (int r = 0; r < Runs; r++)
+    e[r] = a.rows[r], u[r] = a.units[r];
+  unsigned char *__restrict out = a.out;
+  const uint32_t m = a.m;
+  const int k = a.k;
+  const size_t n = a.n;
+  for (size_t i = 0; i < n; i++)
+  {
+    uint32_t sum = 0;
+    for (int r = 0; r < Runs; r++)
+      sum += u[r] * e[r][i];
+    const uint32_t q = (uint32_t)(((uint64_t)sum * m) >> k);
+    out[i] = (unsigned char)(q < 255 ? q : 255);
+  }
+}
+
+inline __attribute__((always_inline)) void DownRowBody(const DownArgs &a)
+{
+  switch (a.runs)
+  {
+  case 1: DownFew<1>(a); return;
+  case 2: DownFew<2>(a); return;
+  default: DownFew<3>(a); return;
+  }
+}
+
+void ReduceRowPortable(const ReduceArgs &a) { ReduceRowBody(a); }
+
+#ifdef KELVO_RESIZE_X86
+__attribute__((target("avx2"))) void ReduceRowAvx2(const ReduceArgs &a) { ReduceRowBody(a); }
+__attribute__((target(KELVO_AVX512 ",prefer-vector-width=512"))) void ReduceRowAvx512(const ReduceArgs &a)
+{
+  ReduceRowBody(a);
+}
+#endif
+
+void DownRowPortable(const DownArgs &a) { DownRowBody(a); }
+
+#ifdef KELVO_RESIZE_X86
+__attribute__((target("avx2"))) void DownRowAvx2(const DownArgs &a) { DownRowBody(a); }
+__attribute__((target(KELVO_AVX512 ",prefer-vector-width=512"))) void DownRowAvx512(const DownArgs &a)
+{
+  DownRowBody(a);
+}
+#endif
+
+typedef void (*ReduceRowFunction)(const ReduceArgs &);
+typedef void (*DownRowFunction)(const DownArgs &);
+
+// The row functions of the reduction, as ChooseBlendRow.
+void ChooseReduction(ReduceRowFunction &reduceRow, DownRowFunction &downRow)
+{
+#ifdef KELVO_RESIZE_X86
+  if (!forcePortable && HasAvx512())
+  {
+    reduceRow = ReduceRowAvx512, downRow = DownRowAvx512;
+    return;
+  }
+  if (!forcePortable && __builtin_cpu_supports("avx2"))
+  {
+    reduceRow = ReduceRowAvx2, downRow = DownRowAvx2;
+    return;
+  }
+#endif
+  reduceRow = ReduceRowPortable, downRow = DownRowPortable;
 }
 
 }  // namespace
@@ -424,44 +585,84 @@ int ResizePictureAverage(unsigned char *pSrcBitmap, int biWidth, int biHeight, i
   const int bands = BandCount(tarHeight, 8);
   // Per band: the column sums (uint32_t, first, each band's share a
   // multiple of 16 bytes so that they stay aligned), then two reduced rows.
-  const size_t perBand = (tarRowBytes * sizeof(uint32_t) + 2 * tarRowBytes + 15) / 16 * 16;
+  // Per band: the column sums (for many runs down) and those along the
+  // row (for many runs across), the reduced rows (a ring of four, or two
+  // for many runs down), and the expanded rows, each a multiple of 64 bytes.
+  Across along;
+  if (!MakeAcross(across, tarWidth, biWidth, along))
+    return kStageNoMemory;
+  const size_t sumBytes = (tarRowBytes * sizeof(uint32_t) + 63) / 64 * 64;
+  const size_t reducedBytes = (tarRowBytes + 63) / 64 * 64;
+  const size_t expandedBytes = (tarRowBytes + kExpandPad + 63) / 64 * 64;
+  constexpr int kRing = 4;
+  const size_t perBand = 2 * sumBytes + kRing * reducedBytes + along.runs * expandedBytes;
   std::unique_ptr<unsigned char[]> bandScratch = Scratch(perBand * bands);
-  if (!bandScratch)
+  std::unique_ptr<unsigned char *[]> expandedRows(new (std::nothrow) unsigned char *[(size_t)along.runs * bands]);
+  if (!bandScratch || !expandedRows)
     return kStageNoMemory;
   const size_t srcRowBytes = 3 * (size_t)biWidth;
+  ReduceRowFunction reduceRow;
+  DownRowFunction downRow;
+  ChooseReduction(reduceRow, downRow);
   RunBands(bands, [&](int band) {
     unsigned char *base = bandScratch.get() + perBand * band;
     uint32_t *acc = reinterpret_cast<uint32_t *>(base);
-    unsigned char *reduced = base + tarRowBytes * sizeof(uint32_t);
-    unsigned char *kept = reduced + tarRowBytes;
-    int keptRow = -1;
+    uint32_t *rowAcc = reinterpret_cast<uint32_t *>(base + sumBytes);
+    unsigned char *ring = base + 2 * sumBytes;
+    unsigned char **expanded = expandedRows.get() + (size_t)along.runs * band;
+    for (int n = 0; n < along.runs; n++)
+      expanded[n] = ring + kRing * reducedBytes + n * expandedBytes;
+    // Source row s reduced along the row, in ring slot s % kRing unless it
+    // is there already.  The runs of a target row are consecutive source
+    // rows, so up to three of them (and the last of the target row before)
+    // have slots of their own.
+    int held[kRing] = {-1, -1, -1, -1};
+    auto reducedRow = [&](int s) -> const unsigned char * {
+      unsigned char *slot = ring + (size_t)(s % kRing) * reducedBytes;
+      if (held[s % kRing] != s)
+      {
+        const unsigned char *src = pSrcBitmap + (size_t)s * srcRowBytes;
+        for (int n = 0; n < along.runs; n++)
+          Expand(src, srcRowBytes, along.segments[n], expanded[n]);
+        reduceRow({expanded, along.weights.data(), tarRowBytes, along.runs, tarRowBytes, across.m, across.k,
+                   rowAcc, slot});
+        held[s % kRing] = s;
+      }
+      return slot;
+    };
+    const uint32_t m = down.m;
+    const int k = down.k;
     for (int i = BandStart(tarHeight, bands, band); i < BandStart(tarHeight, bands, band + 1); i++)
     {
-      memset(acc, 0, tarRowBytes * sizeof(uint32_t));
-      for (size_t n = (size_t)i * down.runs; n < (size_t)(i + 1) * down.runs; n++)
+      unsigned char *dst = result.get() + (size_t)i * tarRowBytes;
+      const int *source = &down.source[(size_t)i * down.runs];
+      const int *units = &down.units[(size_t)i * down.runs];
+      if (down.runs <= 3)
       {
-        const uint32_t num = (uint32_t)down.units[n];
+        // Padding runs (0 units) read a row already there.
+        DownArgs a = {{}, {}, down.runs, tarRowBytes, m, k, dst};
+        for (int n = 0; n < down.runs; n++)
+        {
+          a.rows[n] = n == 0 || units[n] != 0 ? reducedRow(source[n]) : a.rows[0];
+          a.units[n] = (uint32_t)units[n];
+        }
+        downRow(a);
+        continue;
+      }
+      memset(acc, 0, tarRowBytes * sizeof(uint32_t));
+      for (int n = 0; n < down.runs; n++)
+      {
+        const uint32_t num = (uint32_t)units[n];
         if (num == 0)
           continue;
-        const int s = down.source[n];
-        const unsigned char *row;
-        if (s == keptRow)
-          row = kept;
-        else
-        {
-          ReduceRow(pSrcBitmap + (size_t)s * srcRowBytes, across, tarWidth, reduced);
-          std::swap(reduced, kept);
-          keptRow = s;
-          row = kept;
-        }
-        for (size_t k = 0; k < tarRowBytes; k++)
-          acc[k] += num * row[k];
+        const unsigned char *row = reducedRow(source[n]);
+        for (size_t j = 0; j < tarRowBytes; j++)
+          acc[j] += num * row[j];
       }
-      unsigned char *dst = result.get() + (size_t)i * tarRowBytes;
-      for (size_t k = 0; k < tarRowBytes; k++)
+      for (size_t j = 0; j < tarRowBytes; j++)
       {
-        const uint32_t q = Quotient(down, acc[k]);
-        dst[k] = (unsigned char)(q < 255 ? q : 255);
+        const uint32_t q = (uint32_t)(((uint64_t)acc[j] * m) >> k);
+        dst[j] = (unsigned char)(q < 255 ? q : 255);
       }
     }
   });

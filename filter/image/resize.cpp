@@ -14,6 +14,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 // Scratch picture of n bytes, or null when the memory is not there.
@@ -80,34 +84,78 @@ struct Segment
   int x, i, n;
 };
 
-// The runs of a row of width output columns, column x taking source pixel
-// pixelOf(x).
-template <class PixelOf> std::vector<Segment> Segments(int width, PixelOf pixelOf)
+// How to build an expanded row: its runs, and on processors with a byte
+// permute (AVX-512 VBMI) its chunks of `chunk` output pixels, chunk c
+// taking output byte t from source byte offsets[c] + index[64 * c + t]
+// (a 64-byte window inside the source row).  chunk is 0 when some window
+// would not fit: the runs then serve.
+struct Expansion
 {
   std::vector<Segment> segments;
+  int chunk = 0;
+  std::vector<int> offsets;
+  std::vector<unsigned char> index;
+};
+
+// The expansion of a row of width output columns, column x taking source
+// pixel pixelOf(x) of a row of rowBytes bytes.  Throws std::bad_alloc.
+template <class PixelOf> void MakeExpansion(int width, size_t rowBytes, PixelOf pixelOf, Expansion &e)
+{
   for (int x = 0; x < width; x++)
   {
     const int i = pixelOf(x);
-    if (!segments.empty() && segments.back().i + segments.back().n == i)
-      segments.back().n++;
+    if (!e.segments.empty() && e.segments.back().i + e.segments.back().n == i)
+      e.segments.back().n++;
     else
-      segments.push_back({x, i, 1});
+      e.segments.push_back({x, i, 1});
   }
-  return segments;
+  if (rowBytes < 64)
+    return;
+  // The widest chunk (at most 21 pixels, 63 bytes) whose windows all fit.
+  for (int chunk = 21; chunk >= 4; chunk--)
+  {
+    bool fits = true;
+    for (int x = 0; x < width && fits; x += chunk)
+    {
+      int lo = pixelOf(x), hi = lo;
+      for (int t = x + 1; t < x + chunk && t < width; t++)
+        lo = std::min(lo, pixelOf(t)), hi = std::max(hi, pixelOf(t));
+      fits = 3 * (size_t)(hi - lo) + 3 <= 64;
+    }
+    if (!fits)
+      continue;
+    const int chunks = (width + chunk - 1) / chunk;
+    e.chunk = chunk;
+    e.offsets.assign(chunks, 0);
+    e.index.assign(64 * (size_t)chunks, 0);
+    for (int c = 0; c < chunks; c++)
+    {
+      const int x0 = c * chunk;
+      int lo = pixelOf(x0);
+      for (int t = x0 + 1; t < x0 + chunk && t < width; t++)
+        lo = std::min(lo, pixelOf(t));
+      // The window starts at the lowest pixel, or ends at the row's end.
+      const size_t offset = std::min(3 * (size_t)lo, rowBytes - 64);
+      e.offsets[c] = (int)offset;
+      for (int t = x0; t < x0 + chunk && t < width; t++)
+        for (int b = 0; b < 3; b++)
+          e.index[64 * (size_t)c + 3 * (t - x0) + b] = (unsigned char)(3 * (size_t)pixelOf(t) + b - offset);
+    }
+    return;
+  }
 }
 
-// Bytes past the end of an expanded row that the copy may write.
-constexpr size_t kExpandPad = 32;
+// Bytes past the end of an expanded row that the building may write.
+constexpr size_t kExpandPad = 64;
 
 // Builds the expanded row out from the source row src (rowBytes bytes) by
 // its runs.  A run is copied in 32-byte pieces that may run past its end,
 // as long as they stay inside the source row: the next run, or the
 // padding, takes the bytes that are too many.  (At small enlargements most
 // runs take one piece.)
-inline __attribute__((always_inline)) void Expand(const unsigned char *src, size_t rowBytes,
-                                                  const std::vector<Segment> &segments, unsigned char *out)
+void ExpandByRuns(const unsigned char *src, size_t rowBytes, const Expansion &e, unsigned char *out)
 {
-  for (const Segment &s : segments)
+  for (const Segment &s : e.segments)
   {
     const unsigned char *from = src + 3 * (size_t)s.i;
     unsigned char *to = out + 3 * (size_t)s.x;
@@ -118,6 +166,59 @@ inline __attribute__((always_inline)) void Expand(const unsigned char *src, size
     else
       memcpy(to, from, n);
   }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define KELVO_RESIZE_X86 1
+#define KELVO_AVX512 "avx512f,avx512bw,avx512vl,avx512dq"
+
+// By chunks: one permute of the chunk's window each, stored whole (the
+// next chunk, or the padding, takes the bytes past the chunk).
+__attribute__((target(KELVO_AVX512 ",avx512vbmi"))) void ExpandByPermutes(const unsigned char *src,
+                                                                        const Expansion &e, unsigned char *out)
+{
+  const size_t step = 3 * (size_t)e.chunk;
+  const int chunks = (int)e.offsets.size();
+  const int *offsets = e.offsets.data();
+  const unsigned char *index = e.index.data();
+  for (int c = 0; c < chunks; c++)
+  {
+    const __m512i window = _mm512_loadu_si512(src + offsets[c]);
+    const __m512i pick = _mm512_loadu_si512(index + 64 * (size_t)c);
+    _mm512_storeu_si512(out + step * c, _mm512_maskz_permutexvar_epi8(~(__mmask64)0, pick, window));
+  }
+}
+
+bool HasAvx512()
+{
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
+}
+#endif
+
+bool forcePortable = false;
+
+// Whether this call's expansions may use the permutes.
+bool UsePermutes()
+{
+#ifdef KELVO_RESIZE_X86
+  return !forcePortable && HasAvx512() && __builtin_cpu_supports("avx512vbmi");
+#else
+  return false;
+#endif
+}
+
+inline void Expand(const unsigned char *src, size_t rowBytes, const Expansion &e, bool permutes,
+                   unsigned char *out)
+{
+#ifdef KELVO_RESIZE_X86
+  if (permutes && e.chunk != 0)
+  {
+    ExpandByPermutes(src, e, out);
+    return;
+  }
+#endif
+  ExpandByRuns(src, rowBytes, e, out);
 }
 
 // One output byte from its corners: the expression and its order of
@@ -168,23 +269,13 @@ inline __attribute__((always_inline)) void BlendRowBody(const BlendArgs &a)
 // chosen once per process from what the processor offers.
 void BlendRowPortable(const BlendArgs &a) { BlendRowBody(a); }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define KELVO_RESIZE_X86 1
-#define KELVO_AVX512 "avx512f,avx512bw,avx512vl,avx512dq"
+#ifdef KELVO_RESIZE_X86
 __attribute__((target("avx2"))) void BlendRowAvx2(const BlendArgs &a) { BlendRowBody(a); }
 __attribute__((target(KELVO_AVX512 ",prefer-vector-width=512"))) void BlendRowAvx512(const BlendArgs &a)
 {
   BlendRowBody(a);
 }
-
-bool HasAvx512()
-{
-  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
-}
 #endif
-
-bool forcePortable = false;
 
 typedef void (*BlendRowFunction)(const BlendArgs &);
 
@@ -246,11 +337,11 @@ int ResizePicture(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMag
   SamplePositions(top * by, by, biHeight, rows.get());
   for (int x = 0; x < biWidth; x++)
     px[3 * (size_t)x] = px[3 * (size_t)x + 1] = px[3 * (size_t)x + 2] = columns[x].p;
-  std::vector<Segment> before, after;
+  Expansion before, after;
   try
   {
-    before = Segments(biWidth, [&](int x) { return columns[x].i0; });
-    after = Segments(biWidth, [&](int x) { return columns[x].i1; });
+    MakeExpansion(biWidth, rowBytes, [&](int x) { return columns[x].i0; }, before);
+    MakeExpansion(biWidth, rowBytes, [&](int x) { return columns[x].i1; }, after);
   }
   catch (const std::bad_alloc &)
   {
@@ -264,6 +355,7 @@ int ResizePicture(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMag
   if (!expanded)
     return kStageNoMemory;
   const BlendRowFunction blendRow = ChooseBlendRow();
+  const bool permutes = UsePermutes();
 
   RunBands(bands, [&](int band) {
     unsigned char *slot[2] = {expanded.get() + 4 * expandedBytes * band,
@@ -277,8 +369,8 @@ int ResizePicture(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMag
           return slot[h];
       const int h = held[0] == keep ? 1 : 0;
       const unsigned char *src = pSrcBitmap + (size_t)s * rowBytes;
-      Expand(src, rowBytes, before, slot[h]);
-      Expand(src, rowBytes, after, slot[h] + expandedBytes);
+      Expand(src, rowBytes, before, permutes, slot[h]);
+      Expand(src, rowBytes, after, permutes, slot[h] + expandedBytes);
       held[h] = s;
       return slot[h];
     };
@@ -379,7 +471,7 @@ bool MakeWalk(int tar, int src, Walk &w)
 struct Across
 {
   int runs = 0;
-  std::vector<std::vector<Segment>> segments;
+  std::vector<Expansion> expansions;
   std::vector<uint32_t> weights;  // runs rows of tarRowBytes
 };
 
@@ -389,15 +481,15 @@ bool MakeAcross(const Walk &w, int tarWidth, int srcWidth, Across &a)
   const size_t tarRowBytes = 3 * (size_t)tarWidth;
   try
   {
-    a.segments.resize(w.runs);
+    a.expansions.resize(w.runs);
     a.weights.assign((size_t)w.runs * tarRowBytes, 0);
     for (int n = 0; n < w.runs; n++)
     {
       // The runs of a target pixel are consecutive source pixels.
-      a.segments[n] = Segments(tarWidth, [&](int j) {
+      MakeExpansion(tarWidth, 3 * (size_t)srcWidth, [&](int j) {
         const int i = w.source[(size_t)j * w.runs] + n;
         return i < srcWidth - 1 ? i : srcWidth - 1;
-      });
+      }, a.expansions[n]);
       for (int j = 0; j < tarWidth; j++)
         for (int c = 0; c < 3; c++)
           a.weights[n * tarRowBytes + 3 * (size_t)j + c] = (uint32_t)w.units[(size_t)j * w.runs + n];
@@ -604,6 +696,7 @@ int ResizePictureAverage(unsigned char *pSrcBitmap, int biWidth, int biHeight, i
   ReduceRowFunction reduceRow;
   DownRowFunction downRow;
   ChooseReduction(reduceRow, downRow);
+  const bool permutes = UsePermutes();
   RunBands(bands, [&](int band) {
     unsigned char *base = bandScratch.get() + perBand * band;
     uint32_t *acc = reinterpret_cast<uint32_t *>(base);
@@ -623,7 +716,7 @@ int ResizePictureAverage(unsigned char *pSrcBitmap, int biWidth, int biHeight, i
       {
         const unsigned char *src = pSrcBitmap + (size_t)s * srcRowBytes;
         for (int n = 0; n < along.runs; n++)
-          Expand(src, srcRowBytes, along.segments[n], expanded[n]);
+          Expand(src, srcRowBytes, along.expansions[n], permutes, expanded[n]);
         reduceRow({expanded, along.weights.data(), tarRowBytes, along.runs, tarRowBytes, across.m, across.k,
                    rowAcc, slot});
         held[s % kRing] = s;

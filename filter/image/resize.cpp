@@ -290,6 +290,42 @@ BlendRowFunction ChooseBlendRow()
   return BlendRowPortable;
 }
 
+// The enlargement works in place.  A band makes its output rows in an
+// order that mostly reads a source row before the band writes over it: top
+// down while a row's samples lie at or below it (the upper part of the
+// page), then bottom up.  Each output row needs the expansions of its two
+// source rows; a band holds the last two in its slots 0 and 1.  BandRows
+// calls expand(s, slot) for every expansion it has to build and
+// make(y, upperSlot, lowerSlot) for every output row, in the band's order;
+// the same calls come whenever it is called for the same band, so a dry run
+// finds the source rows that must be saved before the bands start: those
+// of other bands, and the band's own rows read after it wrote them.
+template <class ExpandRow, class MakeRow>
+void BandRows(const Sample *rows, int begin, int end, ExpandRow expand, MakeRow make)
+{
+  int held[2] = {-1, -1};
+  // The slot of source row s, built into the one not holding row keep when
+  // s is not held already.
+  auto slotOf = [&](int s, int keep) {
+    for (int h = 0; h < 2; h++)
+      if (held[h] == s)
+        return h;
+    const int h = held[0] == keep ? 1 : 0;
+    expand(s, h);
+    held[h] = s;
+    return h;
+  };
+  auto one = [&](int y) {
+    const int upper = slotOf(rows[y].i0, rows[y].i1);
+    make(y, upper, slotOf(rows[y].i1, rows[y].i0));
+  };
+  int turn = begin;
+  while (turn < end && rows[turn].i0 >= turn)
+    one(turn++);
+  for (int y = end - 1; y >= turn; y--)
+    one(y);
+}
+
 }  // namespace
 
 bool ResizePortableOnly(bool portableOnly)
@@ -324,11 +360,10 @@ int ResizePicture(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMag
   const long long top = (tarHeight - biHeight) / 2;
 
   const size_t rowBytes = 3 * (size_t)biWidth;
-  std::unique_ptr<unsigned char[]> scratch = Scratch(rowBytes * biHeight);
   std::unique_ptr<Sample[]> columns(new (std::nothrow) Sample[biWidth]);
   std::unique_ptr<Sample[]> rows(new (std::nothrow) Sample[biHeight]);
   std::unique_ptr<double[]> px(new (std::nothrow) double[rowBytes]);
-  if (!scratch || !columns || !rows || !px)
+  if (!columns || !rows || !px)
     return kStageNoMemory;
 
   // The sample positions step by repeated addition, as x2 += bx and
@@ -337,54 +372,64 @@ int ResizePicture(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMag
   SamplePositions(top * by, by, biHeight, rows.get());
   for (int x = 0; x < biWidth; x++)
     px[3 * (size_t)x] = px[3 * (size_t)x + 1] = px[3 * (size_t)x + 2] = columns[x].p;
+  const int bands = BandCount(biHeight, 16);
   Expansion before, after;
+  // The saved source rows: row s at saved + rowBytes * savedAt[s], or not
+  // saved (-1).
+  std::vector<int> savedAt;
+  int savedRows = 0;
   try
   {
     MakeExpansion(biWidth, rowBytes, [&](int x) { return columns[x].i0; }, before);
     MakeExpansion(biWidth, rowBytes, [&](int x) { return columns[x].i1; }, after);
+    savedAt.assign(biHeight, -1);
+    std::vector<char> written(biHeight, 0);
+    for (int band = 0; band < bands; band++)
+    {
+      const int begin = BandStart(biHeight, bands, band), end = BandStart(biHeight, bands, band + 1);
+      BandRows(
+          rows.get(), begin, end,
+          [&](int s, int) {
+            if ((s < begin || s >= end || written[s]) && savedAt[s] < 0)
+              savedAt[s] = savedRows++;
+          },
+          [&](int y, int, int) { written[y] = 1; });
+    }
   }
   catch (const std::bad_alloc &)
   {
     return kStageNoMemory;
   }
 
-  // Per band: the expanded rows (L and R) of the two source rows last used.
-  const int bands = BandCount(biHeight, 16);
+  // The saved rows, and per band the expanded rows (L and R) of its two
+  // slots.
+  std::unique_ptr<unsigned char[]> saved = Scratch(rowBytes * savedRows);
   const size_t expandedBytes = rowBytes + kExpandPad;
   std::unique_ptr<unsigned char[]> expanded = Scratch(4 * expandedBytes * bands);
-  if (!expanded)
+  if ((savedRows != 0 && !saved) || !expanded)
     return kStageNoMemory;
+  for (int s = 0; s < biHeight; s++)
+    if (savedAt[s] >= 0)
+      memcpy(saved.get() + rowBytes * savedAt[s], pSrcBitmap + rowBytes * s, rowBytes);
   const BlendRowFunction blendRow = ChooseBlendRow();
   const bool permutes = UsePermutes();
 
   RunBands(bands, [&](int band) {
-    unsigned char *slot[2] = {expanded.get() + 4 * expandedBytes * band,
-                              expanded.get() + 4 * expandedBytes * band + 2 * expandedBytes};
-    int held[2] = {-1, -1};
-    // The expansion of source row s (L, then R at expandedBytes), built into
-    // the slot not holding row keep when it is not held already.
-    auto expansion = [&](int s, int keep) -> const unsigned char * {
-      for (int h = 0; h < 2; h++)
-        if (held[h] == s)
-          return slot[h];
-      const int h = held[0] == keep ? 1 : 0;
-      const unsigned char *src = pSrcBitmap + (size_t)s * rowBytes;
-      Expand(src, rowBytes, before, permutes, slot[h]);
-      Expand(src, rowBytes, after, permutes, slot[h] + expandedBytes);
-      held[h] = s;
-      return slot[h];
-    };
-    for (int y = BandStart(biHeight, bands, band); y < BandStart(biHeight, bands, band + 1); y++)
-    {
-      const Sample &sy = rows[y];
-      const unsigned char *upper = expansion(sy.i0, sy.i1);
-      const unsigned char *lower = expansion(sy.i1, sy.i0);
-      blendRow({upper, upper + expandedBytes, lower, lower + expandedBytes, px.get(), sy.p, rowBytes,
-                scratch.get() + (size_t)y * rowBytes});
-    }
+    unsigned char *const base = expanded.get() + 4 * expandedBytes * band;
+    unsigned char *const slot[2] = {base, base + 2 * expandedBytes};
+    BandRows(
+        rows.get(), BandStart(biHeight, bands, band), BandStart(biHeight, bands, band + 1),
+        [&](int s, int h) {
+          const unsigned char *src =
+              savedAt[s] >= 0 ? saved.get() + rowBytes * savedAt[s] : pSrcBitmap + rowBytes * s;
+          Expand(src, rowBytes, before, permutes, slot[h]);
+          Expand(src, rowBytes, after, permutes, slot[h] + expandedBytes);
+        },
+        [&](int y, int upper, int lower) {
+          blendRow({slot[upper], slot[upper] + expandedBytes, slot[lower], slot[lower] + expandedBytes, px.get(),
+                    rows[y].p, rowBytes, pSrcBitmap + rowBytes * y});
+        });
   });
-
-  memcpy(pSrcBitmap, scratch.get(), rowBytes * biHeight);
   return 0;
 }
 

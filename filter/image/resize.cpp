@@ -67,10 +67,6 @@ void SamplePositions(double start, double step, int n, Sample *out)
   }
 }
 
-}  // namespace
-
-namespace {
-
 // The enlargement works on "expanded" rows: for a source row, L holds the
 // bytes of the pixel before every output column's sample (pixel i0 of
 // column x at bytes 3x..3x+2) and R those of the pixel after it (i1).  The
@@ -93,7 +89,7 @@ struct Expansion
 {
   std::vector<Segment> segments;
   int chunk = 0;
-  std::vector<int> offsets;
+  std::vector<size_t> offsets;
   std::vector<unsigned char> index;
 };
 
@@ -136,7 +132,7 @@ template <class PixelOf> void MakeExpansion(int width, size_t rowBytes, PixelOf 
         lo = std::min(lo, pixelOf(t));
       // The window starts at the lowest pixel, or ends at the row's end.
       const size_t offset = std::min(3 * (size_t)lo, rowBytes - 64);
-      e.offsets[c] = (int)offset;
+      e.offsets[c] = offset;
       for (int t = x0; t < x0 + chunk && t < width; t++)
         for (int b = 0; b < 3; b++)
           e.index[64 * (size_t)c + 3 * (t - x0) + b] = (unsigned char)(3 * (size_t)pixelOf(t) + b - offset);
@@ -179,7 +175,7 @@ __attribute__((target(KELVO_AVX512 ",avx512vbmi"))) void ExpandByPermutes(const 
 {
   const size_t step = 3 * (size_t)e.chunk;
   const int chunks = (int)e.offsets.size();
-  const int *offsets = e.offsets.data();
+  const size_t *offsets = e.offsets.data();
   const unsigned char *index = e.index.data();
   for (int c = 0; c < chunks; c++)
   {
@@ -221,15 +217,6 @@ inline void Expand(const unsigned char *src, size_t rowBytes, const Expansion &e
   ExpandByRuns(src, rowBytes, e, out);
 }
 
-// One output byte from its corners: the expression and its order of
-// operations are those of the straightforward enlargement.
-inline unsigned char Blend(int P00, int P10, int P01, int P11, double px, double py, double pxy)
-{
-  const double v = (double)(P00 - P10 - P01 + P11) * pxy + (double)(P10 - P00) * px +
-                   (double)(P01 - P00) * py + (double)P00;
-  return ClampByte((int)v);
-}
-
 // Arguments of one output row: the expanded rows of the upper (0) and lower
 // (1) source row, the column fraction of every byte, the row fraction.
 struct BlendArgs
@@ -242,10 +229,12 @@ struct BlendArgs
 };
 
 // The output row as one loop over its bytes, every byte on its own, which
-// the compiler vectorises: the same integer differences, each converted to
-// double, and the same multiplies and adds in the same order, lane by lane,
-// as Blend (IEEE vector operations round as the scalar ones do, and there
-// is no fused multiply-add).
+// the compiler vectorises: the expression and its order of operations are
+// those of the straightforward enlargement, the same integer differences
+// each converted to double, the same multiplies and adds lane by lane (IEEE
+// vector operations round as the scalar ones do).  The AVX2 and AVX-512
+// builds could fuse a multiply and an add; -ffp-contract=off, set for the
+// whole build, keeps them apart.
 inline __attribute__((always_inline)) void BlendRowBody(const BlendArgs &a)
 {
   const unsigned char *__restrict L0 = a.L0, *__restrict R0 = a.R0, *__restrict L1 = a.L1, *__restrict R1 = a.R1;
@@ -717,14 +706,13 @@ int ResizePictureAverage(unsigned char *pSrcBitmap, int biWidth, int biHeight, i
     return kStageNoMemory;
 
   // Target rows in bands: each band reduces the source rows it needs along
-  // the row (keeping the last one, which the next target row may share)
+  // the row (keeping the last few, which the next target row may share)
   // and sums them down the columns.
   const int bands = BandCount(tarHeight, 8);
-  // Per band: the column sums (uint32_t, first, each band's share a
-  // multiple of 16 bytes so that they stay aligned), then two reduced rows.
   // Per band: the column sums (for many runs down) and those along the
-  // row (for many runs across), the reduced rows (a ring of four, or two
-  // for many runs down), and the expanded rows, each a multiple of 64 bytes.
+  // row (for many runs across), a ring of four reduced rows and the
+  // expanded rows, each a multiple of 64 bytes so that the sums stay
+  // aligned.
   Across along;
   if (!MakeAcross(across, tarWidth, biWidth, along))
     return kStageNoMemory;

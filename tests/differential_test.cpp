@@ -149,7 +149,7 @@ TEST(Differential, ResizeUpAndDown)
   std::vector<Size> sizes = Sizes();
   sizes.push_back({1800 / 4, 2504 / 4});
   for (Size s : sizes)
-    for (int m : {(int)(gen() % 300) + 1, 10, 1, -(int)(gen() % 99) - 1, -10, -50, -100, -150})
+    for (int m : {(int)(gen() % 300) + 1, 10, 1, 300, -(int)(gen() % 99) - 1, -10, -50, -100, -150})
     {
       const Bytes page = RandomPage(s.w, s.h, seed++);
       Bytes expected = page;

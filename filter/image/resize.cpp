@@ -8,6 +8,7 @@
 #include "parallel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -361,7 +362,10 @@ int ResizePicture(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMag
   SamplePositions(top * by, by, biHeight, rows.get());
   for (int x = 0; x < biWidth; x++)
     px[3 * (size_t)x] = px[3 * (size_t)x + 1] = px[3 * (size_t)x + 2] = columns[x].p;
-  const int bands = BandCount(biHeight, 16);
+  // Bands are handed to the threads as they come free, several per thread,
+  // so that a thread held up (a busy core) leaves its share to the others.
+  const int threads = BandCount(biHeight, 16);
+  const int bands = threads == 1 ? 1 : std::min(4 * threads, biHeight / 16);
   Expansion before, after;
   // The saved source rows: row s at saved + rowBytes * savedAt[s], or not
   // saved (-1).
@@ -394,7 +398,7 @@ int ResizePicture(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMag
   // slots.
   std::unique_ptr<unsigned char[]> saved = Scratch(rowBytes * savedRows);
   const size_t expandedBytes = rowBytes + kExpandPad;
-  std::unique_ptr<unsigned char[]> expanded = Scratch(4 * expandedBytes * bands);
+  std::unique_ptr<unsigned char[]> expanded = Scratch(4 * expandedBytes * threads);
   if ((savedRows != 0 && !saved) || !expanded)
     return kStageNoMemory;
   for (int s = 0; s < biHeight; s++)
@@ -403,21 +407,23 @@ int ResizePicture(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMag
   const BlendRowFunction blendRow = ChooseBlendRow();
   const bool permutes = UsePermutes();
 
-  RunBands(bands, [&](int band) {
-    unsigned char *const base = expanded.get() + 4 * expandedBytes * band;
+  std::atomic<int> next{0};
+  RunBands(threads, [&](int thread) {
+    unsigned char *const base = expanded.get() + 4 * expandedBytes * thread;
     unsigned char *const slot[2] = {base, base + 2 * expandedBytes};
-    BandRows(
-        rows.get(), BandStart(biHeight, bands, band), BandStart(biHeight, bands, band + 1),
-        [&](int s, int h) {
-          const unsigned char *src =
-              savedAt[s] >= 0 ? saved.get() + rowBytes * savedAt[s] : pSrcBitmap + rowBytes * s;
-          Expand(src, rowBytes, before, permutes, slot[h]);
-          Expand(src, rowBytes, after, permutes, slot[h] + expandedBytes);
-        },
-        [&](int y, int upper, int lower) {
-          blendRow({slot[upper], slot[upper] + expandedBytes, slot[lower], slot[lower] + expandedBytes, px.get(),
-                    rows[y].p, rowBytes, pSrcBitmap + rowBytes * y});
-        });
+    for (int band; (band = next.fetch_add(1)) < bands;)
+      BandRows(
+          rows.get(), BandStart(biHeight, bands, band), BandStart(biHeight, bands, band + 1),
+          [&](int s, int h) {
+            const unsigned char *src =
+                savedAt[s] >= 0 ? saved.get() + rowBytes * savedAt[s] : pSrcBitmap + rowBytes * s;
+            Expand(src, rowBytes, before, permutes, slot[h]);
+            Expand(src, rowBytes, after, permutes, slot[h] + expandedBytes);
+          },
+          [&](int y, int upper, int lower) {
+            blendRow({slot[upper], slot[upper] + expandedBytes, slot[lower], slot[lower] + expandedBytes,
+                      px.get(), rows[y].p, rowBytes, pSrcBitmap + rowBytes * y});
+          });
   });
   return 0;
 }

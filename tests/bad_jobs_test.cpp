@@ -200,11 +200,12 @@ TEST(BadJobs, MemoryTooSmallForThePage)
   ExpectPages(r.out, {{100, 100}});
   EXPECT_TRUE(LinesWith(r.err, "PAGE: 2").empty());
 
-  // Enough for the page buffers but not for the enlargement's scratch
-  // picture: the page the printer has begun is closed, and the job fails.
+  // Enough for the page buffers but not for the reduction's result
+  // picture (0.81 of the page): the page the printer has begun is closed,
+  // and the job fails.
   std::string big = dir.File("big.ras"), ppd = dir.File("k.ppd");
   WriteRaster(big, {RgbPage(4000, 4000)}, CUPS_RASTER_WRITE_COMPRESSED);
-  WritePpd(ppd, {{"stpResize", "10"}});
+  WritePpd(ppd, {{"stpResize", "-10"}});
   r = RunFilter({.file = big, .ppd = ppd, .memoryLimit = 130L << 20});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(LinesWith(r.err, "ERROR: Page 1: not enough memory to process the page.").size(), 1u) << r.err;

@@ -39,7 +39,11 @@ const int kThreadCounts[] = {1, 0, 3, 7};
 // Restores the automatic thread count when a test ends.
 struct ThreadsGuard
 {
-  ~ThreadsGuard() { SetStageThreads(0); }
+  ~ThreadsGuard()
+  {
+    SetStageThreads(0);
+    ResizePortableOnly(false);
+  }
 };
 
 // A page mixing the things the stages react to: noise, smooth gradients,
@@ -145,39 +149,48 @@ TEST(Differential, ResizeUpAndDown)
   std::vector<Size> sizes = Sizes();
   sizes.push_back({1800 / 4, 2504 / 4});
   for (Size s : sizes)
-    for (int m : {(int)(gen() % 300) + 1, 10, 1, -(int)(gen() % 99) - 1, -10, -50, -100, -150})
+    for (int m : {(int)(gen() % 300) + 1, 10, 1, 300, -(int)(gen() % 99) - 1, -10, -50, -100, -150})
     {
       const Bytes page = RandomPage(s.w, s.h, seed++);
       Bytes expected = page;
       const int expectedStatus = m > 0 ? OracleResizePicture(expected.data(), s.w, s.h, m, m)
                                        : OracleResizePictureAverage(expected.data(), s.w, s.h, m, m);
-      for (int threads : kThreadCounts)
+      // The portable code, and the version for this processor if it has one.
+      for (bool portableOnly : {true, false})
       {
-        SetStageThreads(threads);
-        Bytes got = page;
-        const int status = m > 0 ? ResizePicture(got.data(), s.w, s.h, m, m)
-                                 : ResizePictureAverage(got.data(), s.w, s.h, m, m);
-        ASSERT_EQ(status, expectedStatus);
-        ASSERT_EQ(got, expected) << s.w << "x" << s.h << " by " << m << " threads " << threads;
+        if (!ResizePortableOnly(portableOnly) && portableOnly)
+          continue;
+        for (int threads : kThreadCounts)
+        {
+          SetStageThreads(threads);
+          Bytes got = page;
+          const int status = m > 0 ? ResizePicture(got.data(), s.w, s.h, m, m)
+                                   : ResizePictureAverage(got.data(), s.w, s.h, m, m);
+          ASSERT_EQ(status, expectedStatus);
+          ASSERT_EQ(got, expected) << s.w << "x" << s.h << " by " << m << " threads " << threads << " portable "
+                                   << portableOnly;
+        }
       }
     }
   // Different percentages across and down.
   const Bytes page = RandomPage(97, 61, 5);
   for (auto [mx, my] : {std::pair{25, 0}, {0, 40}, {7, 300}, {-30, 0}, {0, -70}, {-99, -1}})
-  {
-    Bytes expected = page, got = page;
-    if (mx >= 0 && my >= 0)
+    for (bool portableOnly : {true, false})
     {
-      OracleResizePicture(expected.data(), 97, 61, mx, my);
-      ResizePicture(got.data(), 97, 61, mx, my);
+      ResizePortableOnly(portableOnly);
+      Bytes expected = page, got = page;
+      if (mx >= 0 && my >= 0)
+      {
+        OracleResizePicture(expected.data(), 97, 61, mx, my);
+        ResizePicture(got.data(), 97, 61, mx, my);
+      }
+      else
+      {
+        OracleResizePictureAverage(expected.data(), 97, 61, mx, my);
+        ResizePictureAverage(got.data(), 97, 61, mx, my);
+      }
+      EXPECT_EQ(got, expected) << mx << " " << my << " portable " << portableOnly;
     }
-    else
-    {
-      OracleResizePictureAverage(expected.data(), 97, 61, mx, my);
-      ResizePictureAverage(got.data(), 97, 61, mx, my);
-    }
-    EXPECT_EQ(got, expected) << mx << " " << my;
-  }
 }
 
 TEST(Differential, SharpnessAtEveryLevel)

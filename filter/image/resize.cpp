@@ -8,12 +8,16 @@
 #include "parallel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <utility>
 #include <vector>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -64,7 +68,265 @@ void SamplePositions(double start, double step, int n, Sample *out)
   }
 }
 
+// The enlargement works on "expanded" rows: for a source row, L holds the
+// bytes of the pixel before every output column's sample (pixel i0 of
+// column x at bytes 3x..3x+2) and R those of the pixel after it (i1).  The
+// four corners of every output byte are then at the same index of four
+// expanded rows, and an output row is one contiguous loop over its bytes.
+
+// A run of output columns whose pixels are consecutive source pixels:
+// columns x..x+n-1 take pixels i..i+n-1.
+struct Segment
+{
+  int x, i, n;
+};
+
+// How to build an expanded row: its runs, and on processors with a byte
+// permute (AVX-512 VBMI) its chunks of `chunk` output pixels, chunk c
+// taking output byte t from source byte offsets[c] + index[64 * c + t]
+// (a 64-byte window inside the source row).  chunk is 0 when some window
+// would not fit: the runs then serve.
+struct Expansion
+{
+  std::vector<Segment> segments;
+  int chunk = 0;
+  std::vector<size_t> offsets;
+  std::vector<unsigned char> index;
+};
+
+// The expansion of a row of width output columns, column x taking source
+// pixel pixelOf(x) of a row of rowBytes bytes.  Throws std::bad_alloc.
+template <class PixelOf> void MakeExpansion(int width, size_t rowBytes, PixelOf pixelOf, Expansion &e)
+{
+  for (int x = 0; x < width; x++)
+  {
+    const int i = pixelOf(x);
+    if (!e.segments.empty() && e.segments.back().i + e.segments.back().n == i)
+      e.segments.back().n++;
+    else
+      e.segments.push_back({x, i, 1});
+  }
+  if (rowBytes < 64)
+    return;
+  // The widest chunk (at most 21 pixels, 63 bytes) whose windows all fit.
+  for (int chunk = 21; chunk >= 4; chunk--)
+  {
+    bool fits = true;
+    for (int x = 0; x < width && fits; x += chunk)
+    {
+      int lo = pixelOf(x), hi = lo;
+      for (int t = x + 1; t < x + chunk && t < width; t++)
+        lo = std::min(lo, pixelOf(t)), hi = std::max(hi, pixelOf(t));
+      fits = 3 * (size_t)(hi - lo) + 3 <= 64;
+    }
+    if (!fits)
+      continue;
+    const int chunks = (width + chunk - 1) / chunk;
+    e.chunk = chunk;
+    e.offsets.assign(chunks, 0);
+    e.index.assign(64 * (size_t)chunks, 0);
+    for (int c = 0; c < chunks; c++)
+    {
+      const int x0 = c * chunk;
+      int lo = pixelOf(x0);
+      for (int t = x0 + 1; t < x0 + chunk && t < width; t++)
+        lo = std::min(lo, pixelOf(t));
+      // The window starts at the lowest pixel, or ends at the row's end.
+      const size_t offset = std::min(3 * (size_t)lo, rowBytes - 64);
+      e.offsets[c] = offset;
+      for (int t = x0; t < x0 + chunk && t < width; t++)
+        for (int b = 0; b < 3; b++)
+          e.index[64 * (size_t)c + 3 * (t - x0) + b] = (unsigned char)(3 * (size_t)pixelOf(t) + b - offset);
+    }
+    return;
+  }
+}
+
+// Bytes past the end of an expanded row that the building may write.
+constexpr size_t kExpandPad = 64;
+
+// Builds the expanded row out from the source row src (rowBytes bytes) by
+// its runs.  A run is copied in 32-byte pieces that may run past its end,
+// as long as they stay inside the source row: the next run, or the
+// padding, takes the bytes that are too many.  (At small enlargements most
+// runs take one piece.)
+void ExpandByRuns(const unsigned char *src, size_t rowBytes, const Expansion &e, unsigned char *out)
+{
+  for (const Segment &s : e.segments)
+  {
+    const unsigned char *from = src + 3 * (size_t)s.i;
+    unsigned char *to = out + 3 * (size_t)s.x;
+    const size_t n = 3 * (size_t)s.n;
+    if (3 * (size_t)s.i + ((n + 31) & ~(size_t)31) <= rowBytes)
+      for (size_t k = 0; k < n; k += 32)
+        memcpy(to + k, from + k, 32);
+    else
+      memcpy(to, from, n);
+  }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define KELVO_RESIZE_X86 1
+#define KELVO_AVX512 "avx512f,avx512bw,avx512vl,avx512dq"
+
+// By chunks: one permute of the chunk's window each, stored whole (the
+// next chunk, or the padding, takes the bytes past the chunk).
+__attribute__((target(KELVO_AVX512 ",avx512vbmi"))) void ExpandByPermutes(const unsigned char *src,
+                                                                        const Expansion &e, unsigned char *out)
+{
+  const size_t step = 3 * (size_t)e.chunk;
+  const int chunks = (int)e.offsets.size();
+  const size_t *offsets = e.offsets.data();
+  const unsigned char *index = e.index.data();
+  for (int c = 0; c < chunks; c++)
+  {
+    const __m512i window = _mm512_loadu_si512(src + offsets[c]);
+    const __m512i pick = _mm512_loadu_si512(index + 64 * (size_t)c);
+    _mm512_storeu_si512(out + step * c, _mm512_maskz_permutexvar_epi8(~(__mmask64)0, pick, window));
+  }
+}
+
+bool HasAvx512()
+{
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
+}
+#endif
+
+bool forcePortable = false;
+
+// Whether this call's expansions may use the permutes.
+bool UsePermutes()
+{
+#ifdef KELVO_RESIZE_X86
+  return !forcePortable && HasAvx512() && __builtin_cpu_supports("avx512vbmi");
+#else
+  return false;
+#endif
+}
+
+inline void Expand(const unsigned char *src, size_t rowBytes, const Expansion &e, bool permutes,
+                   unsigned char *out)
+{
+#ifdef KELVO_RESIZE_X86
+  if (permutes && e.chunk != 0)
+  {
+    ExpandByPermutes(src, e, out);
+    return;
+  }
+#endif
+  ExpandByRuns(src, rowBytes, e, out);
+}
+
+// Arguments of one output row: the expanded rows of the upper (0) and lower
+// (1) source row, the column fraction of every byte, the row fraction.
+struct BlendArgs
+{
+  const unsigned char *L0, *R0, *L1, *R1;
+  const double *px;
+  double py;
+  size_t n;
+  unsigned char *out;
+};
+
+// The output row as one loop over its bytes, every byte on its own, which
+// the compiler vectorises: the expression and its order of operations are
+// those of the straightforward enlargement, the same integer differences
+// each converted to double, the same multiplies and adds lane by lane (IEEE
+// vector operations round as the scalar ones do).  The AVX2 and AVX-512
+// builds could fuse a multiply and an add; -ffp-contract=off, set for the
+// whole build, keeps them apart.
+inline __attribute__((always_inline)) void BlendRowBody(const BlendArgs &a)
+{
+  const unsigned char *__restrict L0 = a.L0, *__restrict R0 = a.R0, *__restrict L1 = a.L1, *__restrict R1 = a.R1;
+  const double *__restrict px = a.px;
+  unsigned char *__restrict out = a.out;
+  const double py = a.py;
+  const size_t n = a.n;
+  for (size_t k = 0; k < n; k++)
+  {
+    const int P00 = L0[k], P10 = R0[k], P01 = L1[k], P11 = R1[k];
+    const double pxy = px[k] * py;
+    const double v = (double)(P00 - P10 - P01 + P11) * pxy + (double)(P10 - P00) * px[k] +
+                     (double)(P01 - P00) * py + (double)P00;
+    const int t = (int)v;
+    out[k] = (unsigned char)(t < 0 ? 0 : t > 255 ? 255 : t);
+  }
+}
+
+// The portable version (SSE2 on x86-64, NEON on ARM), and on x86-64 one
+// built for AVX2 (four doubles a vector) and one for AVX-512 (eight),
+// chosen once per process from what the processor offers.
+void BlendRowPortable(const BlendArgs &a) { BlendRowBody(a); }
+
+#ifdef KELVO_RESIZE_X86
+__attribute__((target("avx2"))) void BlendRowAvx2(const BlendArgs &a) { BlendRowBody(a); }
+__attribute__((target(KELVO_AVX512 ",prefer-vector-width=512"))) void BlendRowAvx512(const BlendArgs &a)
+{
+  BlendRowBody(a);
+}
+#endif
+
+typedef void (*BlendRowFunction)(const BlendArgs &);
+
+BlendRowFunction ChooseBlendRow()
+{
+#ifdef KELVO_RESIZE_X86
+  if (!forcePortable && HasAvx512())
+    return BlendRowAvx512;
+  if (!forcePortable && __builtin_cpu_supports("avx2"))
+    return BlendRowAvx2;
+#endif
+  return BlendRowPortable;
+}
+
+// The enlargement works in place.  A band makes its output rows in an
+// order that mostly reads a source row before the band writes over it: top
+// down while a row's samples lie at or below it (the upper part of the
+// page), then bottom up.  Each output row needs the expansions of its two
+// source rows; a band holds the last two in its slots 0 and 1.  BandRows
+// calls expand(s, slot) for every expansion it has to build and
+// make(y, upperSlot, lowerSlot) for every output row, in the band's order;
+// the same calls come whenever it is called for the same band, so a dry run
+// finds the source rows that must be saved before the bands start: those
+// of other bands, and the band's own rows read after it wrote them.
+template <class ExpandRow, class MakeRow>
+void BandRows(const Sample *rows, int begin, int end, ExpandRow expand, MakeRow make)
+{
+  int held[2] = {-1, -1};
+  // The slot of source row s, built into the one not holding row keep when
+  // s is not held already.
+  auto slotOf = [&](int s, int keep) {
+    for (int h = 0; h < 2; h++)
+      if (held[h] == s)
+        return h;
+    const int h = held[0] == keep ? 1 : 0;
+    expand(s, h);
+    held[h] = s;
+    return h;
+  };
+  auto one = [&](int y) {
+    const int upper = slotOf(rows[y].i0, rows[y].i1);
+    make(y, upper, slotOf(rows[y].i1, rows[y].i0));
+  };
+  int turn = begin;
+  while (turn < end && rows[turn].i0 >= turn)
+    one(turn++);
+  for (int y = end - 1; y >= turn; y--)
+    one(y);
+}
+
 }  // namespace
+
+bool ResizePortableOnly(bool portableOnly)
+{
+  forcePortable = portableOnly;
+#ifdef KELVO_RESIZE_X86
+  return __builtin_cpu_supports("avx2");
+#else
+  return false;
+#endif
+}
 
 int ResizePicture(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMagnificationX,
                   int iMagnificationY)
@@ -88,44 +350,81 @@ int ResizePicture(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMag
   const long long top = (tarHeight - biHeight) / 2;
 
   const size_t rowBytes = 3 * (size_t)biWidth;
-  std::unique_ptr<unsigned char[]> scratch = Scratch(rowBytes * biHeight);
   std::unique_ptr<Sample[]> columns(new (std::nothrow) Sample[biWidth]);
   std::unique_ptr<Sample[]> rows(new (std::nothrow) Sample[biHeight]);
-  if (!scratch || !columns || !rows)
+  std::unique_ptr<double[]> px(new (std::nothrow) double[rowBytes]);
+  if (!columns || !rows || !px)
     return kStageNoMemory;
 
   // The sample positions step by repeated addition, as x2 += bx and
   // y2 += by: the same for every row and every column, so worked out once.
   SamplePositions(left * bx, bx, biWidth, columns.get());
   SamplePositions(top * by, by, biHeight, rows.get());
-
-  ParallelRows(biHeight, 16, [&](int begin, int end) {
-    for (int y = begin; y < end; y++)
+  for (int x = 0; x < biWidth; x++)
+    px[3 * (size_t)x] = px[3 * (size_t)x + 1] = px[3 * (size_t)x + 2] = columns[x].p;
+  // Bands are handed to the threads as they come free, several per thread,
+  // so that a thread held up (a busy core) leaves its share to the others.
+  const int threads = BandCount(biHeight, 16);
+  const int bands = threads == 1 ? 1 : std::min(4 * threads, biHeight / 16);
+  Expansion before, after;
+  // The saved source rows: row s at saved + rowBytes * savedAt[s], or not
+  // saved (-1).
+  std::vector<int> savedAt;
+  int savedRows = 0;
+  try
+  {
+    MakeExpansion(biWidth, rowBytes, [&](int x) { return columns[x].i0; }, before);
+    MakeExpansion(biWidth, rowBytes, [&](int x) { return columns[x].i1; }, after);
+    savedAt.assign(biHeight, -1);
+    std::vector<char> written(biHeight, 0);
+    for (int band = 0; band < bands; band++)
     {
-      const Sample &sy = rows[y];
-      const double py = sy.p;
-      const unsigned char *row0 = pSrcBitmap + (size_t)sy.i0 * rowBytes;
-      const unsigned char *row1 = pSrcBitmap + (size_t)sy.i1 * rowBytes;
-      unsigned char *out = scratch.get() + (size_t)y * rowBytes;
-      for (int x = 0; x < biWidth; x++)
-      {
-        const Sample &sx = columns[x];
-        const double px = sx.p;
-        const double pxy = px * py;
-        const unsigned char *a0 = row0 + 3 * (size_t)sx.i0, *a1 = row0 + 3 * (size_t)sx.i1;
-        const unsigned char *b0 = row1 + 3 * (size_t)sx.i0, *b1 = row1 + 3 * (size_t)sx.i1;
-        for (int i = 0; i < 3; i++)
-        {
-          const int P00 = a0[i], P10 = a1[i], P01 = b0[i], P11 = b1[i];
-          const double v = (double)(P00 - P10 - P01 + P11) * pxy + (double)(P10 - P00) * px +
-                           (double)(P01 - P00) * py + (double)P00;
-          out[3 * x + i] = ClampByte((int)v);
-        }
-      }
+      const int begin = BandStart(biHeight, bands, band), end = BandStart(biHeight, bands, band + 1);
+      BandRows(
+          rows.get(), begin, end,
+          [&](int s, int) {
+            if ((s < begin || s >= end || written[s]) && savedAt[s] < 0)
+              savedAt[s] = savedRows++;
+          },
+          [&](int y, int, int) { written[y] = 1; });
     }
-  });
+  }
+  catch (const std::bad_alloc &)
+  {
+    return kStageNoMemory;
+  }
 
-  memcpy(pSrcBitmap, scratch.get(), rowBytes * biHeight);
+  // The saved rows, and per band the expanded rows (L and R) of its two
+  // slots.
+  std::unique_ptr<unsigned char[]> saved = Scratch(rowBytes * savedRows);
+  const size_t expandedBytes = rowBytes + kExpandPad;
+  std::unique_ptr<unsigned char[]> expanded = Scratch(4 * expandedBytes * threads);
+  if ((savedRows != 0 && !saved) || !expanded)
+    return kStageNoMemory;
+  for (int s = 0; s < biHeight; s++)
+    if (savedAt[s] >= 0)
+      memcpy(saved.get() + rowBytes * savedAt[s], pSrcBitmap + rowBytes * s, rowBytes);
+  const BlendRowFunction blendRow = ChooseBlendRow();
+  const bool permutes = UsePermutes();
+
+  std::atomic<int> next{0};
+  RunBands(threads, [&](int thread) {
+    unsigned char *const base = expanded.get() + 4 * expandedBytes * thread;
+    unsigned char *const slot[2] = {base, base + 2 * expandedBytes};
+    for (int band; (band = next.fetch_add(1)) < bands;)
+      BandRows(
+          rows.get(), BandStart(biHeight, bands, band), BandStart(biHeight, bands, band + 1),
+          [&](int s, int h) {
+            const unsigned char *src =
+                savedAt[s] >= 0 ? saved.get() + rowBytes * savedAt[s] : pSrcBitmap + rowBytes * s;
+            Expand(src, rowBytes, before, permutes, slot[h]);
+            Expand(src, rowBytes, after, permutes, slot[h] + expandedBytes);
+          },
+          [&](int y, int upper, int lower) {
+            blendRow({slot[upper], slot[upper] + expandedBytes, slot[lower], slot[lower] + expandedBytes,
+                      px.get(), rows[y].p, rowBytes, pSrcBitmap + rowBytes * y});
+          });
+  });
   return 0;
 }
 
@@ -204,27 +503,188 @@ bool MakeWalk(int tar, int src, Walk &w)
   return true;
 }
 
-inline uint32_t Quotient(const Walk &w, uint32_t x) { return (uint32_t)(((uint64_t)x * w.m) >> w.k); }
-
-// One source row reduced along the row into tarWidth pixels.
-void ReduceRow(const unsigned char *src, const Walk &w, int tarWidth, unsigned char *dst)
+// The reduction along a row, arranged like the enlargement: for run n of
+// every target pixel, an expanded row holds the bytes of the run's source
+// pixel at the target pixel's bytes, and weights[n] the run's units for
+// every target byte.  A padding run (0 units) points at a pixel inside the
+// row, so that its bytes are there to be multiplied by 0.
+struct Across
 {
-  for (int j = 0; j < tarWidth; j++)
+  int runs = 0;
+  std::vector<Expansion> expansions;
+  std::vector<uint32_t> weights;  // runs rows of tarRowBytes
+};
+
+bool MakeAcross(const Walk &w, int tarWidth, int srcWidth, Across &a)
+{
+  a.runs = w.runs;
+  const size_t tarRowBytes = 3 * (size_t)tarWidth;
+  try
   {
-    uint32_t r = 0, g = 0, b = 0;
-    const int *source = &w.source[(size_t)j * w.runs], *units = &w.units[(size_t)j * w.runs];
+    a.expansions.resize(w.runs);
+    a.weights.assign((size_t)w.runs * tarRowBytes, 0);
     for (int n = 0; n < w.runs; n++)
     {
-      const unsigned char *s = src + 3 * (size_t)source[n];
-      const uint32_t num = (uint32_t)units[n];
-      r += num * s[0];
-      g += num * s[1];
-      b += num * s[2];
+      // The runs of a target pixel are consecutive source pixels.
+      MakeExpansion(tarWidth, 3 * (size_t)srcWidth, [&](int j) {
+        const int i = w.source[(size_t)j * w.runs] + n;
+        return i < srcWidth - 1 ? i : srcWidth - 1;
+      }, a.expansions[n]);
+      for (int j = 0; j < tarWidth; j++)
+        for (int c = 0; c < 3; c++)
+          a.weights[n * tarRowBytes + 3 * (size_t)j + c] = (uint32_t)w.units[(size_t)j * w.runs + n];
     }
-    dst[3 * j] = (unsigned char)Quotient(w, r);
-    dst[3 * j + 1] = (unsigned char)Quotient(w, g);
-    dst[3 * j + 2] = (unsigned char)Quotient(w, b);
   }
+  catch (const std::bad_alloc &)
+  {
+    return false;
+  }
+  return true;
+}
+
+// One source row reduced along the row: the sums of weights times bytes
+// over the runs, each divided by U.  The sums are the same integers as
+// those of the straightforward loop, in any order.
+struct ReduceArgs
+{
+  const unsigned char *const *expanded;  // runs rows
+  const uint32_t *weights;               // runs rows of n
+  size_t stride;                         // between the rows of weights
+  int runs;
+  size_t n;
+  uint32_t m;
+  int k;
+  uint32_t *acc;  // n sums, for more than three runs
+  unsigned char *out;
+};
+
+template <int Runs> inline __attribute__((always_inline)) void ReduceFew(const ReduceArgs &a)
+{
+  const unsigned char *__restrict e[Runs];
+  const uint32_t *__restrict w[Runs];
+  for (int r = 0; r < Runs; r++)
+    e[r] = a.expanded[r], w[r] = a.weights + r * a.stride;
+  unsigned char *__restrict out = a.out;
+  const uint32_t m = a.m;
+  const int k = a.k;
+  const size_t n = a.n;
+  for (size_t i = 0; i < n; i++)
+  {
+    uint32_t sum = 0;
+    for (int r = 0; r < Runs; r++)
+      sum += w[r][i] * e[r][i];
+    out[i] = (unsigned char)(((uint64_t)sum * m) >> k);
+  }
+}
+
+inline __attribute__((always_inline)) void ReduceRowBody(const ReduceArgs &a)
+{
+  switch (a.runs)
+  {
+  case 1: ReduceFew<1>(a); return;
+  case 2: ReduceFew<2>(a); return;
+  case 3: ReduceFew<3>(a); return;
+  }
+  uint32_t *__restrict acc = a.acc;
+  const size_t n = a.n;
+  for (size_t i = 0; i < n; i++)
+    acc[i] = 0;
+  for (int r = 0; r < a.runs; r++)
+  {
+    const unsigned char *__restrict e = a.expanded[r];
+    const uint32_t *__restrict w = a.weights + r * a.stride;
+    for (size_t i = 0; i < n; i++)
+      acc[i] += w[i] * e[i];
+  }
+  unsigned char *__restrict out = a.out;
+  const uint32_t m = a.m;
+  const int k = a.k;
+  for (size_t i = 0; i < n; i++)
+    out[i] = (unsigned char)(((uint64_t)acc[i] * m) >> k);
+}
+
+// Target rows from up to three reduced rows: the sums of units times bytes
+// down the column, divided by U, at most 255.
+struct DownArgs
+{
+  const unsigned char *rows[3];
+  uint32_t units[3];
+  int runs;
+  size_t n;
+  uint32_t m;
+  int k;
+  unsigned char *out;
+};
+
+template <int Runs> inline __attribute__((always_inline)) void DownFew(const DownArgs &a)
+{
+  const unsigned char *__restrict e[Runs];
+  uint32_t u[Runs];
+  for (int r = 0; r < Runs; r++)
+    e[r] = a.rows[r], u[r] = a.units[r];
+  unsigned char *__restrict out = a.out;
+  const uint32_t m = a.m;
+  const int k = a.k;
+  const size_t n = a.n;
+  for (size_t i = 0; i < n; i++)
+  {
+    uint32_t sum = 0;
+    for (int r = 0; r < Runs; r++)
+      sum += u[r] * e[r][i];
+    const uint32_t q = (uint32_t)(((uint64_t)sum * m) >> k);
+    out[i] = (unsigned char)(q < 255 ? q : 255);
+  }
+}
+
+inline __attribute__((always_inline)) void DownRowBody(const DownArgs &a)
+{
+  switch (a.runs)
+  {
+  case 1: DownFew<1>(a); return;
+  case 2: DownFew<2>(a); return;
+  default: DownFew<3>(a); return;
+  }
+}
+
+void ReduceRowPortable(const ReduceArgs &a) { ReduceRowBody(a); }
+
+#ifdef KELVO_RESIZE_X86
+__attribute__((target("avx2"))) void ReduceRowAvx2(const ReduceArgs &a) { ReduceRowBody(a); }
+__attribute__((target(KELVO_AVX512 ",prefer-vector-width=512"))) void ReduceRowAvx512(const ReduceArgs &a)
+{
+  ReduceRowBody(a);
+}
+#endif
+
+void DownRowPortable(const DownArgs &a) { DownRowBody(a); }
+
+#ifdef KELVO_RESIZE_X86
+__attribute__((target("avx2"))) void DownRowAvx2(const DownArgs &a) { DownRowBody(a); }
+__attribute__((target(KELVO_AVX512 ",prefer-vector-width=512"))) void DownRowAvx512(const DownArgs &a)
+{
+  DownRowBody(a);
+}
+#endif
+
+typedef void (*ReduceRowFunction)(const ReduceArgs &);
+typedef void (*DownRowFunction)(const DownArgs &);
+
+// The row functions of the reduction, as ChooseBlendRow.
+void ChooseReduction(ReduceRowFunction &reduceRow, DownRowFunction &downRow)
+{
+#ifdef KELVO_RESIZE_X86
+  if (!forcePortable && HasAvx512())
+  {
+    reduceRow = ReduceRowAvx512, downRow = DownRowAvx512;
+    return;
+  }
+  if (!forcePortable && __builtin_cpu_supports("avx2"))
+  {
+    reduceRow = ReduceRowAvx2, downRow = DownRowAvx2;
+    return;
+  }
+#endif
+  reduceRow = ReduceRowPortable, downRow = DownRowPortable;
 }
 
 }  // namespace
@@ -252,49 +712,89 @@ int ResizePictureAverage(unsigned char *pSrcBitmap, int biWidth, int biHeight, i
     return kStageNoMemory;
 
   // Target rows in bands: each band reduces the source rows it needs along
-  // the row (keeping the last one, which the next target row may share)
+  // the row (keeping the last few, which the next target row may share)
   // and sums them down the columns.
   const int bands = BandCount(tarHeight, 8);
-  // Per band: the column sums (uint32_t, first, each band's share a
-  // multiple of 16 bytes so that they stay aligned), then two reduced rows.
-  const size_t perBand = (tarRowBytes * sizeof(uint32_t) + 2 * tarRowBytes + 15) / 16 * 16;
+  // Per band: the column sums (for many runs down) and those along the
+  // row (for many runs across), a ring of four reduced rows and the
+  // expanded rows, each a multiple of 64 bytes so that the sums stay
+  // aligned.
+  Across along;
+  if (!MakeAcross(across, tarWidth, biWidth, along))
+    return kStageNoMemory;
+  const size_t sumBytes = (tarRowBytes * sizeof(uint32_t) + 63) / 64 * 64;
+  const size_t reducedBytes = (tarRowBytes + 63) / 64 * 64;
+  const size_t expandedBytes = (tarRowBytes + kExpandPad + 63) / 64 * 64;
+  constexpr int kRing = 4;
+  const size_t perBand = 2 * sumBytes + kRing * reducedBytes + along.runs * expandedBytes;
   std::unique_ptr<unsigned char[]> bandScratch = Scratch(perBand * bands);
-  if (!bandScratch)
+  std::unique_ptr<unsigned char *[]> expandedRows(new (std::nothrow) unsigned char *[(size_t)along.runs * bands]);
+  if (!bandScratch || !expandedRows)
     return kStageNoMemory;
   const size_t srcRowBytes = 3 * (size_t)biWidth;
+  ReduceRowFunction reduceRow;
+  DownRowFunction downRow;
+  ChooseReduction(reduceRow, downRow);
+  const bool permutes = UsePermutes();
   RunBands(bands, [&](int band) {
     unsigned char *base = bandScratch.get() + perBand * band;
     uint32_t *acc = reinterpret_cast<uint32_t *>(base);
-    unsigned char *reduced = base + tarRowBytes * sizeof(uint32_t);
-    unsigned char *kept = reduced + tarRowBytes;
-    int keptRow = -1;
+    uint32_t *rowAcc = reinterpret_cast<uint32_t *>(base + sumBytes);
+    unsigned char *ring = base + 2 * sumBytes;
+    unsigned char **expanded = expandedRows.get() + (size_t)along.runs * band;
+    for (int n = 0; n < along.runs; n++)
+      expanded[n] = ring + kRing * reducedBytes + n * expandedBytes;
+    // Source row s reduced along the row, in ring slot s % kRing unless it
+    // is there already.  The runs of a target row are consecutive source
+    // rows, so up to three of them (and the last of the target row before)
+    // have slots of their own.
+    int held[kRing] = {-1, -1, -1, -1};
+    auto reducedRow = [&](int s) -> const unsigned char * {
+      unsigned char *slot = ring + (size_t)(s % kRing) * reducedBytes;
+      if (held[s % kRing] != s)
+      {
+        const unsigned char *src = pSrcBitmap + (size_t)s * srcRowBytes;
+        for (int n = 0; n < along.runs; n++)
+          Expand(src, srcRowBytes, along.expansions[n], permutes, expanded[n]);
+        reduceRow({expanded, along.weights.data(), tarRowBytes, along.runs, tarRowBytes, across.m, across.k,
+                   rowAcc, slot});
+        held[s % kRing] = s;
+      }
+      return slot;
+    };
+    const uint32_t m = down.m;
+    const int k = down.k;
     for (int i = BandStart(tarHeight, bands, band); i < BandStart(tarHeight, bands, band + 1); i++)
     {
-      memset(acc, 0, tarRowBytes * sizeof(uint32_t));
-      for (size_t n = (size_t)i * down.runs; n < (size_t)(i + 1) * down.runs; n++)
+      unsigned char *dst = result.get() + (size_t)i * tarRowBytes;
+      const int *source = &down.source[(size_t)i * down.runs];
+      const int *units = &down.units[(size_t)i * down.runs];
+      if (down.runs <= 3)
       {
-        const uint32_t num = (uint32_t)down.units[n];
+        // Padding runs (0 units) read a row already there.
+        DownArgs a = {{}, {}, down.runs, tarRowBytes, m, k, dst};
+        for (int n = 0; n < down.runs; n++)
+        {
+          a.rows[n] = n == 0 || units[n] != 0 ? reducedRow(source[n]) : a.rows[0];
+          a.units[n] = (uint32_t)units[n];
+        }
+        downRow(a);
+        continue;
+      }
+      memset(acc, 0, tarRowBytes * sizeof(uint32_t));
+      for (int n = 0; n < down.runs; n++)
+      {
+        const uint32_t num = (uint32_t)units[n];
         if (num == 0)
           continue;
-        const int s = down.source[n];
-        const unsigned char *row;
-        if (s == keptRow)
-          row = kept;
-        else
-        {
-          ReduceRow(pSrcBitmap + (size_t)s * srcRowBytes, across, tarWidth, reduced);
-          std::swap(reduced, kept);
-          keptRow = s;
-          row = kept;
-        }
-        for (size_t k = 0; k < tarRowBytes; k++)
-          acc[k] += num * row[k];
+        const unsigned char *row = reducedRow(source[n]);
+        for (size_t j = 0; j < tarRowBytes; j++)
+          acc[j] += num * row[j];
       }
-      unsigned char *dst = result.get() + (size_t)i * tarRowBytes;
-      for (size_t k = 0; k < tarRowBytes; k++)
+      for (size_t j = 0; j < tarRowBytes; j++)
       {
-        const uint32_t q = Quotient(down, acc[k]);
-        dst[k] = (unsigned char)(q < 255 ? q : 255);
+        const uint32_t q = (uint32_t)(((uint64_t)acc[j] * m) >> k);
+        dst[j] = (unsigned char)(q < 255 ? q : 255);
       }
     }
   });

@@ -115,19 +115,79 @@ TEST(Differential, ColourCorrectionAndDirectMap)
           Bytes expected = page;
           for (int y = 0; y < s.h; y++)
             OracleColorCorrection(&expected[3 * (size_t)y * s.w], s.w, oracleTable.data(), direct, dmap);
-          Bytes row = page;
-          ColorCorrection(row.data(), s.w * s.h, table.data(), direct, dmap);
-          ASSERT_EQ(row, expected) << s.w << "x" << s.h << " one long row";
-          for (int threads : kThreadCounts)
+          // The portable code, and the version for this processor if it
+          // has one.
+          for (bool portableOnly : {true, false})
           {
-            SetStageThreads(threads);
-            Bytes got = page;
-            ColorCorrectPage(got.data(), s.w, s.h, table.data(), direct, dmap);
-            ASSERT_EQ(got, expected) << s.w << "x" << s.h << " mode " << mode << " direct " << direct
-                                     << " threads " << threads;
+            const bool faster = ColorCorrectionPortableOnly(portableOnly);
+            if (portableOnly && !faster)
+              continue;
+            Bytes row = page;
+            ColorCorrection(row.data(), s.w * s.h, table.data(), direct, dmap);
+            ASSERT_EQ(row, expected) << s.w << "x" << s.h << " one long row, portable " << portableOnly;
+            // Row by row, as the filter corrects rows while it reads them.
+            row = page;
+            for (int y = 0; y < s.h; y++)
+              ColorCorrection(&row[3 * (size_t)y * s.w], s.w, table.data(), direct, dmap);
+            ASSERT_EQ(row, expected) << s.w << "x" << s.h << " row by row, portable " << portableOnly;
+            for (int threads : kThreadCounts)
+            {
+              SetStageThreads(threads);
+              Bytes got = page;
+              ColorCorrectPage(got.data(), s.w, s.h, table.data(), direct, dmap);
+              ASSERT_EQ(got, expected) << s.w << "x" << s.h << " mode " << mode << " direct " << direct
+                                       << " threads " << threads << " portable " << portableOnly;
+            }
           }
         }
     }
+  ColorCorrectionPortableOnly(false);
+
+  // The direct map alone (a neutral colour table): every colour of a coarse
+  // cube and its neighbours, so that all tetrahedra and ties are met, in
+  // rows of every length modulo 16.
+  {
+    Bytes neutral(kColorTableBytes, 0), oracleNeutral(kColorTableBytes, 0);
+    BuildColorTable(neutral.data(), 0, 0, 0, 0, 0);
+    OracleBuildColorTable(oracleNeutral.data(), 0, 0, 0, 0, 0);
+    Bytes colours;
+    for (int r = 0; r < 256; r += 15)
+      for (int g = 0; g < 256; g += 15)
+        for (int b = 0; b < 256; b += 15)
+          for (int d : {0, 1, 31, 32, 33})
+          {
+            colours.push_back((unsigned char)std::min(255, r + d));
+            colours.push_back((unsigned char)g);
+            colours.push_back((unsigned char)std::min(255, b + (d & 1)));
+          }
+    for (int mode : {0, 1})
+    {
+      unsigned char dmap[kDmapTblBytes];
+      InitDmapTbl(dmap, kDmapTblBytes, mode);
+      for (int w : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 3771})
+      {
+        const int h = (int)(colours.size() / 3 / w) < 40 ? (int)(colours.size() / 3 / w) : 40;
+        const Bytes page(colours.begin(), colours.begin() + 3 * (size_t)w * h);
+        Bytes expected = page;
+        for (size_t n = 0; n < expected.size(); n += 3)
+          OracleChange3D(dmap, &expected[n], &expected[n + 1], &expected[n + 2]);
+        for (bool portableOnly : {true, false})
+        {
+          const bool faster = ColorCorrectionPortableOnly(portableOnly);
+          if (portableOnly && !faster)
+            continue;
+          for (int threads : {1, 3})
+          {
+            SetStageThreads(threads);
+            Bytes got = page;
+            ColorCorrectPage(got.data(), w, h, neutral.data(), 1, dmap);
+            ASSERT_EQ(got, expected) << "width " << w << " mode " << mode << " portable " << portableOnly;
+          }
+        }
+      }
+    }
+    ColorCorrectionPortableOnly(false);
+  }
   // The neutral table leaves a page as it is.
   Bytes neutral(kColorTableBytes, 0);
   BuildColorTable(neutral.data(), 0, 0, 0, 0, 0);

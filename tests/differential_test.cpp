@@ -94,6 +94,9 @@ std::vector<Size> Sizes()
 TEST(Differential, ColourCorrectionAndDirectMap)
 {
   ThreadsGuard guard;
+  // 0 the portable code, 1 AVX2, 2 AVX-512: the fastest this processor has.
+  const int best = ColorCorrectionMaxVersion(2);
+  EXPECT_EQ(ColorCorrectionPortableOnly(false), best > 0);
   std::mt19937 gen(8);
   uint32_t seed = 100;
   for (Size s : Sizes())
@@ -119,19 +122,74 @@ TEST(Differential, ColourCorrectionAndDirectMap)
           Bytes expected = page;
           for (int y = 0; y < s.h; y++)
             OracleColorCorrection(&expected[3 * (size_t)y * s.w], s.w, oracleTable.data(), direct, dmap);
-          Bytes row = page;
-          ColorCorrection(row.data(), s.w * s.h, table.data(), direct, dmap);
-          ASSERT_EQ(row, expected) << s.w << "x" << s.h << " one long row";
-          for (int threads : kThreadCounts)
+          // The portable code and every faster version this processor has.
+          for (int version = 0; version <= best; version++)
           {
-            SetStageThreads(threads);
-            Bytes got = page;
-            ColorCorrectPage(got.data(), s.w, s.h, table.data(), direct, dmap);
-            ASSERT_EQ(got, expected) << s.w << "x" << s.h << " mode " << mode << " direct " << direct
-                                     << " threads " << threads;
+            ColorCorrectionMaxVersion(version);
+            Bytes row = page;
+            ColorCorrection(row.data(), s.w * s.h, table.data(), direct, dmap);
+            ASSERT_EQ(row, expected) << s.w << "x" << s.h << " one long row, version " << version;
+            // Row by row, as the filter corrects rows while it reads them.
+            row = page;
+            for (int y = 0; y < s.h; y++)
+              ColorCorrection(&row[3 * (size_t)y * s.w], s.w, table.data(), direct, dmap);
+            ASSERT_EQ(row, expected) << s.w << "x" << s.h << " row by row, version " << version;
+            for (int threads : kThreadCounts)
+            {
+              SetStageThreads(threads);
+              Bytes got = page;
+              ColorCorrectPage(got.data(), s.w, s.h, table.data(), direct, dmap);
+              ASSERT_EQ(got, expected) << s.w << "x" << s.h << " mode " << mode << " direct " << direct
+                                       << " threads " << threads << " version " << version;
+            }
           }
         }
     }
+  ColorCorrectionMaxVersion(2);
+
+  // The direct map alone (a neutral colour table): every colour of a coarse
+  // cube and its neighbours, so that all tetrahedra and ties are met, in
+  // rows of every length modulo 16.
+  {
+    Bytes neutral(kColorTableBytes, 0), oracleNeutral(kColorTableBytes, 0);
+    BuildColorTable(neutral.data(), 0, 0, 0, 0, 0);
+    OracleBuildColorTable(oracleNeutral.data(), 0, 0, 0, 0, 0);
+    Bytes colours;
+    for (int r = 0; r < 256; r += 15)
+      for (int g = 0; g < 256; g += 15)
+        for (int b = 0; b < 256; b += 15)
+          for (int d : {0, 1, 31, 32, 33})
+          {
+            colours.push_back((unsigned char)std::min(255, r + d));
+            colours.push_back((unsigned char)g);
+            colours.push_back((unsigned char)std::min(255, b + (d & 1)));
+          }
+    for (int mode : {0, 1})
+    {
+      unsigned char dmap[kDmapTblBytes];
+      InitDmapTbl(dmap, kDmapTblBytes, mode);
+      for (int w : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 21, 22, 23, 31, 32, 33, 37, 38, 3771})
+      {
+        const int h = (int)(colours.size() / 3 / w) < 40 ? (int)(colours.size() / 3 / w) : 40;
+        const Bytes page(colours.begin(), colours.begin() + 3 * (size_t)w * h);
+        Bytes expected = page;
+        for (size_t n = 0; n < expected.size(); n += 3)
+          OracleChange3D(dmap, &expected[n], &expected[n + 1], &expected[n + 2]);
+        for (int version = 0; version <= best; version++)
+        {
+          ColorCorrectionMaxVersion(version);
+          for (int threads : {1, 3})
+          {
+            SetStageThreads(threads);
+            Bytes got = page;
+            ColorCorrectPage(got.data(), w, h, neutral.data(), 1, dmap);
+            ASSERT_EQ(got, expected) << "width " << w << " mode " << mode << " version " << version;
+          }
+        }
+      }
+    }
+    ColorCorrectionMaxVersion(2);
+  }
   // The neutral table leaves a page as it is.
   Bytes neutral(kColorTableBytes, 0);
   BuildColorTable(neutral.data(), 0, 0, 0, 0, 0);

@@ -96,7 +96,10 @@ int Change3D(unsigned char *DmapTbl, unsigned char *Red, unsigned char *Green, u
 void PackDmapTbl(const unsigned char *DmapTbl, PackedDmapTbl *packed)
 {
   for (int n = 0; n < 729; n++)
+  {
     packed->v[n] = (uint64_t)DmapTbl[3 * n] | (uint64_t)DmapTbl[3 * n + 1] << 16 | (uint64_t)DmapTbl[3 * n + 2] << 32;
+    packed->rgb[n] = (uint32_t)DmapTbl[3 * n] | (uint32_t)DmapTbl[3 * n + 1] << 8 | (uint32_t)DmapTbl[3 * n + 2] << 16;
+  }
   for (int v = 0; v < 256; v++)
   {
     const int w = (v & 31) + ((v & 31) != 0);

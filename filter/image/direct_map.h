@@ -25,6 +25,9 @@ struct PackedDmapTbl
   static constexpr int kStepB = 1, kStepG = 9, kStepR = 81, kStepAll = 91;
   uint64_t v[729];
   uint32_t axis[3][256];  // red, green, blue
+  // The entries again as red | green << 8 | blue << 16, for the vector
+  // code's 32-bit gathers.
+  uint32_t rgb[729];
 };
 
 void PackDmapTbl(const unsigned char *DmapTbl, PackedDmapTbl *packed);

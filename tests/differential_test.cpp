@@ -8,6 +8,7 @@
 #include "image/resize.h"
 #include "image/sharpness.h"
 #include "image/smear_control.h"
+#include "image/vector_level.h"
 #include "oracle/oracle.h"
 #include "random/mt19937ar.h"
 #include "settings.h"
@@ -42,7 +43,7 @@ struct ThreadsGuard
   ~ThreadsGuard()
   {
     SetStageThreads(0);
-    ResizePortableOnly(false);
+    SetVectorLimit(kVectorAvx512);
   }
 };
 
@@ -94,9 +95,8 @@ std::vector<Size> Sizes()
 TEST(Differential, ColourCorrectionAndDirectMap)
 {
   ThreadsGuard guard;
-  // 0 the portable code, 1 AVX2, 2 AVX-512: the fastest this processor has.
-  const int best = ColorCorrectionMaxVersion(2);
-  EXPECT_EQ(ColorCorrectionPortableOnly(false), best > 0);
+  // The portable code and every faster version this processor has.
+  const int best = ProcessorVectorLevel();
   std::mt19937 gen(8);
   uint32_t seed = 100;
   for (Size s : Sizes())
@@ -125,7 +125,7 @@ TEST(Differential, ColourCorrectionAndDirectMap)
           // The portable code and every faster version this processor has.
           for (int version = 0; version <= best; version++)
           {
-            ColorCorrectionMaxVersion(version);
+            SetVectorLimit(version);
             Bytes row = page;
             ColorCorrection(row.data(), s.w * s.h, table.data(), direct, dmap);
             ASSERT_EQ(row, expected) << s.w << "x" << s.h << " one long row, version " << version;
@@ -145,7 +145,7 @@ TEST(Differential, ColourCorrectionAndDirectMap)
           }
         }
     }
-  ColorCorrectionMaxVersion(2);
+  SetVectorLimit(kVectorAvx512);
 
   // The direct map alone (a neutral colour table): every colour of a coarse
   // cube and its neighbours, so that all tetrahedra and ties are met, in
@@ -177,7 +177,7 @@ TEST(Differential, ColourCorrectionAndDirectMap)
           OracleChange3D(dmap, &expected[n], &expected[n + 1], &expected[n + 2]);
         for (int version = 0; version <= best; version++)
         {
-          ColorCorrectionMaxVersion(version);
+          SetVectorLimit(version);
           for (int threads : {1, 3})
           {
             SetStageThreads(threads);
@@ -188,7 +188,7 @@ TEST(Differential, ColourCorrectionAndDirectMap)
         }
       }
     }
-    ColorCorrectionMaxVersion(2);
+    SetVectorLimit(kVectorAvx512);
   }
   // The neutral table leaves a page as it is.
   Bytes neutral(kColorTableBytes, 0);
@@ -213,11 +213,10 @@ TEST(Differential, ResizeUpAndDown)
       Bytes expected = page;
       const int expectedStatus = m > 0 ? OracleResizePicture(expected.data(), s.w, s.h, m, m)
                                        : OracleResizePictureAverage(expected.data(), s.w, s.h, m, m);
-      // The portable code, and the version for this processor if it has one.
-      for (bool portableOnly : {true, false})
+      // The portable code and every faster version this processor has.
+      for (int level = 0; level <= ProcessorVectorLevel(); level++)
       {
-        if (!ResizePortableOnly(portableOnly) && portableOnly)
-          continue;
+        SetVectorLimit(level);
         for (int threads : kThreadCounts)
         {
           SetStageThreads(threads);
@@ -225,17 +224,17 @@ TEST(Differential, ResizeUpAndDown)
           const int status = m > 0 ? ResizePicture(got.data(), s.w, s.h, m, m)
                                    : ResizePictureAverage(got.data(), s.w, s.h, m, m);
           ASSERT_EQ(status, expectedStatus);
-          ASSERT_EQ(got, expected) << s.w << "x" << s.h << " by " << m << " threads " << threads << " portable "
-                                   << portableOnly;
+          ASSERT_EQ(got, expected) << s.w << "x" << s.h << " by " << m << " threads " << threads << " level "
+                                   << level;
         }
       }
     }
   // Different percentages across and down.
   const Bytes page = RandomPage(97, 61, 5);
   for (auto [mx, my] : {std::pair{25, 0}, {0, 40}, {7, 300}, {-30, 0}, {0, -70}, {-99, -1}})
-    for (bool portableOnly : {true, false})
+    for (int level = 0; level <= ProcessorVectorLevel(); level++)
     {
-      ResizePortableOnly(portableOnly);
+      SetVectorLimit(level);
       Bytes expected = page, got = page;
       if (mx >= 0 && my >= 0)
       {
@@ -247,7 +246,7 @@ TEST(Differential, ResizeUpAndDown)
         OracleResizePictureAverage(expected.data(), 97, 61, mx, my);
         ResizePictureAverage(got.data(), 97, 61, mx, my);
       }
-      EXPECT_EQ(got, expected) << mx << " " << my << " portable " << portableOnly;
+      EXPECT_EQ(got, expected) << mx << " " << my << " level " << level;
     }
 }
 
@@ -360,16 +359,15 @@ TEST(Differential, SmearControlAndTheGenerator)
       const Bytes page = RandomPage(s.w, s.h, seed++);
       Bytes expected(page.size());
       ASSERT_EQ(OracleSmearControl(Bytes(page).data(), s.w, s.h, oracleLut.data(), expected.data()), 0);
-      // The portable code, and the version for this processor if it has one.
-      for (bool portableOnly : {true, false})
+      // The portable code, and the AVX2 version where the processor has it.
+      for (int level = 0; level <= std::min(ProcessorVectorLevel(), (int)kVectorAvx2); level++)
       {
-        const bool faster = SmearControlPortableOnly(portableOnly);
-        if (portableOnly && !faster)
-          continue;
+        SetVectorLimit(level);
         Bytes got(page.size());
         ASSERT_EQ(SmearControl(Bytes(page).data(), s.w, s.h, lut.data(), got.data()), 0);
-        ASSERT_EQ(got, expected) << s.w << "x" << s.h << " mode " << mode << " portable " << portableOnly;
+        ASSERT_EQ(got, expected) << s.w << "x" << s.h << " mode " << mode << " level " << level;
       }
+      SetVectorLimit(kVectorAvx512);
       // The generator is left where one number per byte after the first
       // row leaves it.
       ASSERT_EQ(genrand_int32(), OracleGenrandInt32()) << s.w << "x" << s.h;

@@ -6,6 +6,7 @@
 #include "direct_map.h"
 #include "page_buffers.h"
 #include "parallel.h"
+#include "vector_level.h"
 
 #include <cstdint>
 #include <algorithm>
@@ -406,9 +407,6 @@ KELVO_AVX512 void RowAvx512(const RowJob &job, unsigned char *row, int width)
 #pragma GCC diagnostic pop
 #endif
 
-// The fastest version later calls may use (see ColorCorrectionMaxVersion).
-int maxVersion = 2;
-
 typedef void (*RowFunction)(const RowJob &, unsigned char *, int);
 
 // The fastest version this processor has: 0 the portable version (plain
@@ -428,7 +426,7 @@ int BestVersion()
 
 RowFunction ChooseRow()
 {
-  const int version = std::min(BestVersion(), maxVersion);
+  const int version = std::min(BestVersion(), VectorLimit());
 #ifdef KELVO_COLOR_AVX2
   if (version == 2)
     return RowAvx512;
@@ -440,17 +438,6 @@ RowFunction ChooseRow()
 }
 
 }  // namespace
-
-int ColorCorrectionMaxVersion(int version)
-{
-  maxVersion = version;
-  return BestVersion();
-}
-
-bool ColorCorrectionPortableOnly(bool portableOnly)
-{
-  return ColorCorrectionMaxVersion(portableOnly ? 0 : 2) > 0;
-}
 
 bool IsNeutralColorTable(const unsigned char *colortable)
 {

@@ -25,15 +25,3 @@ bool IsNeutralColorTable(const unsigned char *colortable);
 // row by row, with the rows spread over the stage threads.
 void ColorCorrectPage(unsigned char *page, int width, int height, unsigned char *colortable, int bTableRet,
                       unsigned char *DmapTbl);
-
-// For tests: true makes later calls use the portable code even where the
-// processor offers a faster version of it (false, the default, lets them
-// choose).  Returns whether such a version exists on this processor.  Not
-// to be called while a call is running.
-bool ColorCorrectionPortableOnly(bool portableOnly);
-
-// For tests and benchmarks: the fastest version of the row work later calls
-// may use, 0 the portable code, 1 AVX2, 2 AVX-512 (the default; each call
-// uses the fastest the processor has up to this).  Returns the fastest the
-// processor has.  Not to be called while a call is running.
-int ColorCorrectionMaxVersion(int version);

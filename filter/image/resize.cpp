@@ -6,6 +6,7 @@
 
 #include "page_buffers.h"
 #include "parallel.h"
+#include "vector_level.h"
 
 #include <algorithm>
 #include <atomic>
@@ -193,13 +194,11 @@ bool HasAvx512()
 }
 #endif
 
-bool forcePortable = false;
-
 // Whether this call's expansions may use the permutes.
 bool UsePermutes()
 {
 #ifdef KELVO_RESIZE_X86
-  return !forcePortable && HasAvx512() && __builtin_cpu_supports("avx512vbmi");
+  return VectorLimit() >= kVectorAvx512 && HasAvx512() && __builtin_cpu_supports("avx512vbmi");
 #else
   return false;
 #endif
@@ -272,9 +271,9 @@ typedef void (*BlendRowFunction)(const BlendArgs &);
 BlendRowFunction ChooseBlendRow()
 {
 #ifdef KELVO_RESIZE_X86
-  if (!forcePortable && HasAvx512())
+  if (VectorLimit() >= kVectorAvx512 && HasAvx512())
     return BlendRowAvx512;
-  if (!forcePortable && __builtin_cpu_supports("avx2"))
+  if (VectorLimit() >= kVectorAvx2 && __builtin_cpu_supports("avx2"))
     return BlendRowAvx2;
 #endif
   return BlendRowPortable;
@@ -317,16 +316,6 @@ void BandRows(const Sample *rows, int begin, int end, ExpandRow expand, MakeRow 
 }
 
 }  // namespace
-
-bool ResizePortableOnly(bool portableOnly)
-{
-  forcePortable = portableOnly;
-#ifdef KELVO_RESIZE_X86
-  return __builtin_cpu_supports("avx2");
-#else
-  return false;
-#endif
-}
 
 int ResizePicture(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMagnificationX,
                   int iMagnificationY)
@@ -673,12 +662,12 @@ typedef void (*DownRowFunction)(const DownArgs &);
 void ChooseReduction(ReduceRowFunction &reduceRow, DownRowFunction &downRow)
 {
 #ifdef KELVO_RESIZE_X86
-  if (!forcePortable && HasAvx512())
+  if (VectorLimit() >= kVectorAvx512 && HasAvx512())
   {
     reduceRow = ReduceRowAvx512, downRow = DownRowAvx512;
     return;
   }
-  if (!forcePortable && __builtin_cpu_supports("avx2"))
+  if (VectorLimit() >= kVectorAvx2 && __builtin_cpu_supports("avx2"))
   {
     reduceRow = ReduceRowAvx2, downRow = DownRowAvx2;
     return;

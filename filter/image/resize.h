@@ -16,12 +16,6 @@ int ResizePicture(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMag
 int ResizePictureAverage(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMagnificationX,
                          int iMagnificationY);
 
-// For tests: true makes later calls use the portable code even where the
-// processor offers a faster version of it (false, the default, lets them
-// choose).  Returns whether such a version exists on this processor.  Not
-// to be called while a call is running.
-bool ResizePortableOnly(bool portableOnly);
-
 // Least common multiple of two positive integers, by adding the smaller
 // until the larger divides the sum; 0 when either is not positive.
 long long CalcLCM(long long a, long long b);

@@ -5,6 +5,7 @@
 
 #include "page_buffers.h"
 #include "parallel.h"
+#include "vector_level.h"
 #include "random/mt19937ar.h"
 
 #include <cstddef>
@@ -396,15 +397,13 @@ __attribute__((target("avx2"), flatten)) void PairAvx2(const RowArgs &a, const R
 }
 #endif
 
-bool forcePortable = false;
-
 typedef void (*RowFunction)(const RowArgs &);
 typedef void (*PairFunction)(const RowArgs &, const RowArgs &);
 
 bool UseAvx2()
 {
 #ifdef KELVO_SMEAR_AVX2
-  return !forcePortable && __builtin_cpu_supports("avx2");
+  return VectorLimit() >= kVectorAvx2 && __builtin_cpu_supports("avx2");
 #else
   return false;
 #endif
@@ -429,16 +428,6 @@ PairFunction ChoosePair()
 }
 
 }  // namespace
-
-bool SmearControlPortableOnly(bool portableOnly)
-{
-  forcePortable = portableOnly;
-#ifdef KELVO_SMEAR_AVX2
-  return __builtin_cpu_supports("avx2");
-#else
-  return false;
-#endif
-}
 
 int SmearControl(unsigned char *pSrcBitmap, unsigned int biWidth, unsigned int biHeight,
                  unsigned char *lpToneCurve, unsigned char *pSendData)

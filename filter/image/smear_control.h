@@ -24,12 +24,6 @@ int GetSmearlut(unsigned char *hotlut, int iGammaMode);
 int SmearControl(unsigned char *pSrcBitmap, unsigned int biWidth, unsigned int biHeight,
                  unsigned char *lpToneCurve, unsigned char *pSendData);
 
-// For tests: true makes later calls use the portable code even where the
-// processor offers a faster version of it (false, the default, lets them
-// choose).  Returns whether such a version exists on this processor.  Not
-// to be called while a call is running.
-bool SmearControlPortableOnly(bool portableOnly);
-
 class RowProgress;
 
 // SmearControl on a page whose rows are still being made: row j is read

@@ -163,12 +163,11 @@ private:
 };
 
 // Read the page into Planes[0], run the image pipeline over it and leave the
-// printer data in Planes[1].  With more than one stage thread, the rows
-// are finished (colour corrected and sharpened) on a second thread as they
-// are read, and smear control follows the finished rows on a third; when a
-// resize needs the whole page, the second thread only corrects the colour
-// and the rows are finished after the resize.  Returns 0, or
-// kStageNoMemory.
+// printer data in Planes[1].  With more than one stage thread, smear control
+// follows the rows on a thread of its own as they are finished (read,
+// colour corrected and sharpened); when a resize needs the whole page, the
+// colour is corrected on a second thread while the page is read, and the
+// rows are finished after the resize.  Returns 0, or kStageNoMemory.
 static int ReadAndRunPipeline(cups_raster_t *ras, const cups_page_header_t *h, JobState *job,
                               unsigned char *colortable)
 {
@@ -195,25 +194,19 @@ static int ReadAndRunPipeline(cups_raster_t *ras, const cups_page_header_t *h, J
   if (sharpen.Start(width, height, Planes[0], s.stp_sharpness) == kStageNoMemory)
     return kStageNoMemory;
 
-  // Rows finished for smear control, and rows read for the finishing thread.
-  // With threads, the reader only reads: a second thread corrects the
-  // colour and (unless a resize needs the whole page first) sharpens as the
-  // rows arrive, and a third runs smear control as rows are finished.
+  // Rows finished for smear control, and rows read for the colour thread.
   RowProgress finished, read;
   int smearStatus = 0;
-  std::thread smear, finisher;
+  std::thread smear, colourThread;
   const bool threads = StageThreads() > 1;
   const bool follow = threads && StartThread(smear, [&] {
     smearStatus = SmearControlAsRowsArrive(Planes[0], h->cupsWidth, h->cupsHeight, job->hotlut, Planes[1], &finished);
   });
-  const bool finisherFollows = threads && (colour || !whole) && StartThread(finisher, [&] {
+  const bool colourFollows = whole && colour && threads && StartThread(colourThread, [&] {
     for (int done = 0; done < height;)
     {
       done = read.WaitFor(done + 32 < height ? done + 32 : height);
-      if (colour)
-        correct.Correct(done);
-      if (!whole)
-        finished.Publish(sharpen.Advance(done));
+      correct.Correct(done);
     }
   });
   // Ends the helper threads on every path out: all rows are then final.
@@ -231,11 +224,11 @@ static int ReadAndRunPipeline(cups_raster_t *ras, const cups_page_header_t *h, J
       }
     }
     ~Joiner() { Join(); }
-  } smearJoiner{smear, finished, height}, finisherJoiner{finisher, read, height};
+  } smearJoiner{smear, finished, height}, colourJoiner{colourThread, read, height};
 
   int status = 0;
   unsigned rows = ReadPage(ras, h, job->page, [&](int n) {
-    if (finisherFollows)
+    if (colourFollows)
       read.Publish(n);
     else if (!whole)
     {
@@ -250,8 +243,8 @@ static int ReadAndRunPipeline(cups_raster_t *ras, const cups_page_header_t *h, J
 
   if (whole)
   {
-    if (finisherFollows)
-      finisherJoiner.Join();
+    if (colourFollows)
+      colourJoiner.Join();
     else if (colour)
       correct.Correct(height);
     if (s.stp_resize > 0)

@@ -359,8 +359,8 @@ TEST(Differential, SmearControlAndTheGenerator)
       const Bytes page = RandomPage(s.w, s.h, seed++);
       Bytes expected(page.size());
       ASSERT_EQ(OracleSmearControl(Bytes(page).data(), s.w, s.h, oracleLut.data(), expected.data()), 0);
-      // The portable code, and the AVX2 version where the processor has it.
-      for (int level = 0; level <= std::min(ProcessorVectorLevel(), (int)kVectorAvx2); level++)
+      // The portable code and every faster version this processor has.
+      for (int level = 0; level <= ProcessorVectorLevel(); level++)
       {
         SetVectorLimit(level);
         Bytes got(page.size());

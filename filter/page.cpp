@@ -209,7 +209,7 @@ static int ReadAndRunPipeline(cups_raster_t *ras, const cups_page_header_t *h, J
       correct.Correct(done);
     }
   });
-  // Ends the helper threads on every path out: all rows are then final.
+  // Ends the stage threads on every path out: all rows are then final.
   struct Joiner
   {
     std::thread &t;

@@ -410,8 +410,8 @@ KELVO_AVX512 void RowAvx512(const RowJob &job, unsigned char *row, int width)
 typedef void (*RowFunction)(const RowJob &, unsigned char *, int);
 
 // The fastest version this processor has: 0 the portable version (plain
-// C++), 1 AVX2, 2 AVX-512 (F, BW and VBMI; x86-64 only).  All give the
-// bytes of the oracle.
+// C++), 1 AVX2, 2 AVX-512 (F, BW and VBMI; x86-64 only).  All give the same
+// bytes.
 int BestVersion()
 {
 #ifdef KELVO_COLOR_AVX2

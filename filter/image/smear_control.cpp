@@ -406,8 +406,10 @@ __attribute__((target("avx2"), flatten)) void RowAvx2(const RowArgs &a) { RowBod
 // and chosen by the eighth, and the three channels' results are merged by
 // the channel of each byte position.  A step starts 64 bytes, one channel
 // position, after the last, so the channel masks turn with it.
+#ifndef __clang__
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"  // GCC 12's AVX-512 headers
+#endif
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void ToneRowVbmi(const unsigned char *row, size_t pixels,
                                                                       const unsigned char *lut, int32_t *comp)
 {
@@ -434,8 +436,10 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void ToneRowVbmi(const un
       const __m512i hi = _mm512_permutex2var_epi8(half[c][2], idx, half[c][3]);
       v = _mm512_mask_mov_epi8(v, mask[k][c], _mm512_mask_blend_epi8(high, lo, hi));
     }
-    for (int q = 0; q < 4; q++)
-      _mm512_storeu_si512(comp + i + 16 * q, _mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(v, q)));
+    _mm512_storeu_si512(comp + i, _mm512_cvtepu8_epi32(_mm512_castsi512_si128(v)));
+    _mm512_storeu_si512(comp + i + 16, _mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(v, 1)));
+    _mm512_storeu_si512(comp + i + 32, _mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(v, 2)));
+    _mm512_storeu_si512(comp + i + 48, _mm512_cvtepu8_epi32(_mm512_extracti32x4_epi32(v, 3)));
   }
   // The rest, under 64 bytes, one by one.
   for (; i < n; i++)
@@ -447,7 +451,9 @@ __attribute__((target(KELVO_SMEAR_AVX512), flatten)) void PairAvx512(
 {
   PairBody<SmootherAvx2, ToneRowVbmi>(a, b);
 }
+#ifndef __clang__
 #pragma GCC diagnostic pop
+#endif
 __attribute__((target("avx2"), flatten)) void PairAvx2(const RowArgs &a, const RowArgs &b)
 {
   PairBody<SmootherAvx2>(a, b);

@@ -409,24 +409,10 @@ KELVO_AVX512 void RowAvx512(const RowJob &job, unsigned char *row, int width)
 
 typedef void (*RowFunction)(const RowJob &, unsigned char *, int);
 
-// The fastest version this processor has: 0 the portable version (plain
-// C++), 1 AVX2, 2 AVX-512 (F, BW and VBMI; x86-64 only).  All give the same
-// bytes.
-int BestVersion()
-{
-#ifdef KELVO_COLOR_AVX2
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-      __builtin_cpu_supports("avx512vbmi"))
-    return 2;
-  if (__builtin_cpu_supports("avx2"))
-    return 1;
-#endif
-  return 0;
-}
-
 RowFunction ChooseRow()
 {
-  const int version = std::min(BestVersion(), VectorLimit());
+  // The portable version, AVX2 or AVX-512; all give the same bytes.
+  const int version = StageVectorLevel();
 #ifdef KELVO_COLOR_AVX2
   if (version == 2)
     return RowAvx512;

@@ -186,19 +186,13 @@ __attribute__((target(KELVO_AVX512 ",avx512vbmi"))) void ExpandByPermutes(const 
     _mm512_storeu_si512(out + step * c, _mm512_maskz_permutexvar_epi8(~(__mmask64)0, pick, window));
   }
 }
-
-bool HasAvx512()
-{
-  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
-}
 #endif
 
 // Whether this call's expansions may use the permutes.
 bool UsePermutes()
 {
 #ifdef KELVO_RESIZE_X86
-  return VectorLimit() >= kVectorAvx512 && HasAvx512() && __builtin_cpu_supports("avx512vbmi");
+  return StageVectorLevel() >= kVectorAvx512;
 #else
   return false;
 #endif
@@ -271,9 +265,9 @@ typedef void (*BlendRowFunction)(const BlendArgs &);
 BlendRowFunction ChooseBlendRow()
 {
 #ifdef KELVO_RESIZE_X86
-  if (VectorLimit() >= kVectorAvx512 && HasAvx512())
+  if (StageVectorLevel() >= kVectorAvx512)
     return BlendRowAvx512;
-  if (VectorLimit() >= kVectorAvx2 && __builtin_cpu_supports("avx2"))
+  if (StageVectorLevel() >= kVectorAvx2)
     return BlendRowAvx2;
 #endif
   return BlendRowPortable;
@@ -662,12 +656,12 @@ typedef void (*DownRowFunction)(const DownArgs &);
 void ChooseReduction(ReduceRowFunction &reduceRow, DownRowFunction &downRow)
 {
 #ifdef KELVO_RESIZE_X86
-  if (VectorLimit() >= kVectorAvx512 && HasAvx512())
+  if (StageVectorLevel() >= kVectorAvx512)
   {
     reduceRow = ReduceRowAvx512, downRow = DownRowAvx512;
     return;
   }
-  if (VectorLimit() >= kVectorAvx2 && __builtin_cpu_supports("avx2"))
+  if (StageVectorLevel() >= kVectorAvx2)
   {
     reduceRow = ReduceRowAvx2, downRow = DownRowAvx2;
     return;

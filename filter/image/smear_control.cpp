@@ -463,19 +463,10 @@ __attribute__((target("avx2"), flatten)) void PairAvx2(const RowArgs &a, const R
 typedef void (*RowFunction)(const RowArgs &);
 typedef void (*PairFunction)(const RowArgs &, const RowArgs &);
 
-bool UseAvx2()
-{
-#ifdef KELVO_SMEAR_AVX2
-  return VectorLimit() >= kVectorAvx2 && __builtin_cpu_supports("avx2");
-#else
-  return false;
-#endif
-}
-
 RowFunction ChooseRow()
 {
 #ifdef KELVO_SMEAR_AVX2
-  if (UseAvx2())
+  if (StageVectorLevel() >= kVectorAvx2)
     return RowAvx2;
 #endif
   return RowPortable;
@@ -484,9 +475,9 @@ RowFunction ChooseRow()
 PairFunction ChoosePair()
 {
 #ifdef KELVO_SMEAR_AVX2
-  if (VectorLimit() >= kVectorAvx512 && ProcessorVectorLevel() >= kVectorAvx512)
+  if (StageVectorLevel() >= kVectorAvx512)
     return PairAvx512;
-  if (UseAvx2())
+  if (StageVectorLevel() >= kVectorAvx2)
     return PairAvx2;
 #endif
   return PairPortable;

@@ -16,13 +16,22 @@ int VectorLimit() { return limit.load(); }
 
 int ProcessorVectorLevel()
 {
+  static const int level = [] {
 #if defined(__x86_64__) && defined(__GNUC__)
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq") &&
-      __builtin_cpu_supports("avx512vbmi"))
-    return kVectorAvx512;
-  if (__builtin_cpu_supports("avx2"))
-    return kVectorAvx2;
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq") &&
+        __builtin_cpu_supports("avx512vbmi"))
+      return (int)kVectorAvx512;
+    if (__builtin_cpu_supports("avx2"))
+      return (int)kVectorAvx2;
 #endif
-  return kVectorPortable;
+    return (int)kVectorPortable;
+  }();
+  return level;
+}
+
+int StageVectorLevel()
+{
+  const int processor = ProcessorVectorLevel(), limit = VectorLimit();
+  return processor < limit ? processor : limit;
 }

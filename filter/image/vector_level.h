@@ -21,3 +21,6 @@ int VectorLimit();
 // with AVX-512 F, BW, VL, DQ and VBMI, kVectorAvx2 with AVX2, else
 // kVectorPortable (always on other processors).
 int ProcessorVectorLevel();
+
+// The level a stage starting now uses: the processor's, within the limit.
+int StageVectorLevel();

@@ -198,7 +198,7 @@ bool UsePermutes()
 #endif
 }
 
-inline void Expand(const unsigned char *src, size_t rowBytes, const Expansion &e, bool permutes,
+inline void Expand(const unsigned char *src, size_t rowBytes, const Expansion &e, [[maybe_unused]] bool permutes,
                    unsigned char *out)
 {
 #ifdef KELVO_RESIZE_X86

@@ -92,6 +92,15 @@ expect() {  # expect WHAT WANTED GOT
 }
 expect "filter owner and mode" "root:root 755" "$(stat -c '%U:%G %a' "$filter")"
 expect "PPD owner and mode" "root:root 644" "$(stat -c '%U:%G %a' "$ppd")"
+# Built with the hardening flags (control flow protection aside: no program
+# of Debian 12 has it, its C start files lack it) and stripped (the symbols
+# are in the -dbgsym packages).
+for bin in "$filter" /usr/bin/kelvo-chart /usr/bin/kelvo-inspect; do
+  hardening-check -q --nocfprotection "$bin" >&2 || fail "hardening-check $bin"
+  readelf -S "$bin" | grep -q '\.debug_info' && fail "$bin is not stripped"
+done
+[ -f "$work/printer-driver-kelvo-dbgsym_${version}_$(dpkg-architecture -qDEB_HOST_ARCH).deb" ] ||
+  fail "no printer-driver-kelvo-dbgsym package"
 for tool in kelvo-chart kelvo-inspect; do
   man -w "$tool" >/dev/null 2>&1 || fail "no manual page for $tool"
 done

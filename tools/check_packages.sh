@@ -107,7 +107,7 @@ done
 grep -q "^\*NickName: \"Kelvo Photo, rastertokelvo $version\"" "$ppd" || fail "the PPD's NickName does not carry $version"
 cupstestppd -q "$ppd" || { cupstestppd "$ppd" >&2; fail "cupstestppd $ppd"; }
 
-# page_size STREAM MODE: the size of each page of a printer stream.
+# page_sizes STREAM MODE: the number and size of each page of a printer stream.
 page_sizes() {
   kelvo-inspect --quiet --mode "$2" "$1" | sed -n 's/^page \([0-9]*\): \([0-9]*x[0-9]*\) .*/\1 \2/p' | tr '\n' ' '
 }

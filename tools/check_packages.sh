@@ -36,9 +36,14 @@ done
 work=$(mktemp -d)
 chmod 0755 "$work"   # the filters of the private cupsd run as lp and read from here
 cupsd_pid=
+lintian_pid=
 installed=
 cleanup() {
   local status=$?
+  if [ -n "$lintian_pid" ]; then
+    kill "$lintian_pid" 2>/dev/null || true
+    wait "$lintian_pid" 2>/dev/null || true
+  fi
   if [ -n "$cupsd_pid" ]; then
     kill "$cupsd_pid" 2>/dev/null || true
     wait "$cupsd_pid" 2>/dev/null || true   # gone before its folder is removed
@@ -62,21 +67,18 @@ if ! (cd "$work/src" && DEB_BUILD_OPTIONS="nocheck parallel=2" dpkg-buildpackage
 fi
 changes=$work/rastertokelvo_${version}_$(dpkg-architecture -qDEB_HOST_ARCH).changes
 [ -f "$changes" ] || fail "no $changes"
-say "built; running lintian"
 
 # lintian: no error and no warning on the source and the binary packages
-# (informational and pedantic tags are shown, not fatal).
-if ! lintian -I --pedantic --fail-on error,warning "$changes" >"$work/lintian.log" 2>&1; then
-  grep -v "running with root privileges" "$work/lintian.log" >&2
-  fail "lintian"
-fi
-grep -v "running with root privileges" "$work/lintian.log" | sed 's/^/  /' || true
-say "lintian: no error and no warning"
+# (informational and pedantic tags are shown, not fatal).  It runs beside
+# the install and the printing, which mostly wait; its result is read
+# before the purge.
+lintian -I --pedantic --fail-on error,warning "$changes" >"$work/lintian.log" 2>&1 &
+lintian_pid=$!
 
 # Install with apt, as a user would.
 debs=()
 for p in "${PACKAGES[@]}"; do debs+=("$work/${p}_${version}_$(dpkg-architecture -qDEB_HOST_ARCH).deb"); done
-say "installing with apt"
+say "built; installing with apt, lintian beside"
 installed=yes
 if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=600 "${debs[@]}" \
      >"$work/apt.log" 2>&1; then
@@ -187,6 +189,15 @@ grep -q "print_mode(.)=1" "$c/log/error_log" || fail "the queue's PrintMode=1 di
 kill "$cupsd_pid"
 wait "$cupsd_pid" || true
 cupsd_pid=
+
+if ! wait "$lintian_pid"; then
+  lintian_pid=
+  grep -v "running with root privileges" "$work/lintian.log" >&2
+  fail "lintian"
+fi
+lintian_pid=
+grep -v "running with root privileges" "$work/lintian.log" | sed 's/^/  /' || true
+say "lintian: no error and no warning"
 
 # Purge: nothing of the packages is left.
 if ! apt-get purge -y -qq -o DPkg::Lock::Timeout=600 "${PACKAGES[@]}" >"$work/apt.log" 2>&1; then

@@ -208,16 +208,21 @@ installed=
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" && fail "$p is still installed"
 done
-left=
+left=() dirs=()
 while read -r f; do
   [ "$f" = "/." ] && continue
-  if [ -d "$f" ]; then
-    # A folder stays only when another package still has it.
-    dpkg -S "$f" >/dev/null 2>&1 || left+=" $f"
+  if [ -d "$f" ] && [ ! -L "$f" ]; then
+    dirs+=("$f")
   elif [ -e "$f" ] || [ -L "$f" ]; then
-    left+=" $f"
+    left+=("$f")
   fi
 done <"$work/files"
-[ -z "$left" ] || fail "left after the purge:$left"
+# A folder may stay only when another package still has it (one dpkg -S
+# for them all: "package, package: /folder" for each one that is owned).
+if [ ${#dirs[@]} -gt 0 ]; then
+  dpkg -S "${dirs[@]}" 2>/dev/null | sed 's/^.*: //' | sort -u >"$work/owned" || true
+  for d in "${dirs[@]}"; do grep -qxF "$d" "$work/owned" || left+=("$d"); done
+fi
+[ ${#left[@]} -eq 0 ] || fail "left after the purge: ${left[*]}"
 
 say "built, linted, installed, printed and purged ${PACKAGES[*]} $version in $((SECONDS - started)) s"

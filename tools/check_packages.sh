@@ -61,6 +61,7 @@ mkdir "$work/src"
 git archive --format=tar HEAD | tar -x -C "$work/src"
 version=$(cd "$work/src" && dpkg-parsechangelog -S Version)
 say "building $version from $(git rev-parse --short HEAD)"
+git diff --quiet HEAD -- || say "note: the packages hold the last commit, not the uncommitted changes"
 if ! (cd "$work/src" && DEB_BUILD_OPTIONS="nocheck parallel=2" dpkg-buildpackage -us -uc) >"$work/build.log" 2>&1; then
   tail -n 40 "$work/build.log" >&2
   fail "dpkg-buildpackage"

@@ -2,14 +2,16 @@
 # Installs what the project needs (Debian packages), builds it, and then
 #   demo: prints the test chart through the real CUPS chain into out/
 #         (extra -o NAME=VALUE arguments are passed on as job options)
-#   test: runs the whole test suite, then again under AddressSanitizer and
+#   test: checks the Debian packages (tools/check_packages.sh), runs the
+#         whole test suite, then again under AddressSanitizer and
 #         UndefinedBehaviorSanitizer, then a short fuzz run of each target
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PACKAGES=(build-essential cmake pkg-config libcups2-dev libgtest-dev libgmock-dev libbenchmark-dev
           libpng-dev zlib1g-dev cups cups-client cups-filters cups-ppdc ghostscript clang
-          libclang-rt-14-dev valgrind hyperfine python3)
+          libclang-rt-14-dev valgrind hyperfine python3
+          debhelper dpkg-dev devscripts fakeroot lintian man-db)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -67,6 +69,8 @@ case "${1:-}" in
     ;;
   test)
     install_missing
+    # The packages first, so that the suite's summary comes last.
+    ./tools/check_packages.sh
     build
     (cd build && ctest --output-on-failure -j"$(nproc)")
     # The same suite with AddressSanitizer and UndefinedBehaviorSanitizer.

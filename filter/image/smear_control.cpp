@@ -97,8 +97,8 @@ struct SmootherPortable
 }  // namespace
 
 // The portable version: SSE2 on x86-64, NEON on ARM.
-void RowPortable(const RowArgs &a) { RowBody<SmootherPortable>(a); }
-void PairPortable(const RowArgs &a, const RowArgs &b) { PairBody<SmootherPortable, ToneRow>(a, b); }
+void RowPortable(const RowArgs &a) { RowBody<SmootherPortable, ToneRow, SplitPlanes>(a); }
+void PairPortable(const RowArgs &a, const RowArgs &b) { PairBody<SmootherPortable, ToneRow, SplitPlanes>(a, b); }
 
 }  // namespace smear
 

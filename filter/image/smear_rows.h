@@ -104,6 +104,9 @@ static inline __attribute__((always_inline)) void SmearRow(size_t n, int32_t Lon
   }
 }
 
+typedef void (*ToneFunction)(const unsigned char *row, size_t pixels, const unsigned char *lut, int32_t *comp);
+typedef void (*SplitFunction)(const RowArgs &a, const unsigned char *out);
+
 // The row's printer bytes into the three planes.
 static inline __attribute__((always_inline)) void SplitPlanes(const RowArgs &a, const unsigned char *__restrict out)
 {
@@ -144,22 +147,20 @@ static inline __attribute__((always_inline)) void SmoothRow(size_t pixels, int32
 }
 
 // One row: the tone curve, the per-byte step, the planes, the smoothing.
-template <class Smoother>
+template <class Smoother, ToneFunction Tone, SplitFunction Split>
 static inline __attribute__((always_inline)) void RowBody(const RowArgs &a)
 {
   Arrays &w = *a.w;
   const size_t pixels = a.pixels;
-  ToneRow(a.src, pixels, a.lut, w.CompData);
+  Tone(a.src, pixels, a.lut, w.CompData);
   SmearRow(3 * pixels, a.LongWeight, w.CompData, w.Random, w.ShortHist, w.MiddleHist, w.LongHist, w.iStrongCnt,
            w.iRefData, w.Out);
-  SplitPlanes(a, w.Out);
+  Split(a, w.Out);
   SmoothRow<Smoother>(pixels, w.ShortHist, w.MiddleHist, w.LongHist);
 }
 
 // Pixels per column block of a pair of rows.
 constexpr size_t kPairBlock = 32;
-
-typedef void (*ToneFunction)(const unsigned char *, size_t, const unsigned char *, int32_t *);
 
 // Two rows, a and the next one b (its numbers drawn after a's), worked side
 // by side.  The sideways smoothing is a recurrence from pixel to pixel whose
@@ -170,7 +171,7 @@ typedef void (*ToneFunction)(const unsigned char *, size_t, const unsigned char 
 // block of pixels comes after a's smoothing has finished them, and b's
 // smoothing at a pixel after b's per-byte step on the pixel to its right.
 // Needs pixels >= 3.
-template <class Smoother, ToneFunction Tone>
+template <class Smoother, ToneFunction Tone, SplitFunction Split>
 static inline __attribute__((always_inline)) void PairBody(const RowArgs &a, const RowArgs &b)
 {
   Arrays &w = *a.w;
@@ -179,7 +180,7 @@ static inline __attribute__((always_inline)) void PairBody(const RowArgs &a, con
   Tone(a.src, pixels, a.lut, w.CompData);
   Tone(b.src, pixels, b.lut, w.CompData2);
   SmearRow(3 * pixels, a.LongWeight, w.CompData, w.Random, S, M, L, w.iStrongCnt, w.iRefData, w.Out);
-  SplitPlanes(a, w.Out);
+  Split(a, w.Out);
 
   // Row a's smoothing runs over pixels 1..last-1, then its last pixel gets
   // back the values the lane past the step overwrote.
@@ -228,7 +229,7 @@ static inline __attribute__((always_inline)) void PairBody(const RowArgs &a, con
     finishA();
   }
   S[3 * last] = keepS2, M[3 * last] = keepM2, L[3 * last] = keepL2;
-  SplitPlanes(b, w.Out2);
+  Split(b, w.Out2);
 }
 
 // The versions of a row and of a pair of rows for each vector level.

@@ -111,7 +111,10 @@ typedef void (*SplitFunction)(const RowArgs &a, const unsigned char *out);
 static inline __attribute__((always_inline)) void SplitPlanes(const RowArgs &a, const unsigned char *__restrict out)
 {
   unsigned char *__restrict r = a.planeR, *__restrict g = a.planeG, *__restrict b = a.planeB;
-  for (size_t p = 0; p < a.pixels; p++)
+  // The count in a local: a byte store could change a.pixels as far as
+  // the compiler knows, and the loop would not vectorise.
+  const size_t pixels = a.pixels;
+  for (size_t p = 0; p < pixels; p++)
   {
     r[p] = out[3 * p];
     g[p] = out[3 * p + 1];

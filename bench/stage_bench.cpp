@@ -1,12 +1,15 @@
 // Per-stage benchmarks on the photo-like 1800 x 2504 page: every heavy
 // stage of the filter next to its straightforward version (tests/oracle).
 // Names are Stage/filter and Stage/oracle; run_stage_bench.sh prints the
-// ratios.
+// ratios.  KELVO_VECTOR_LEVEL and KELVO_THREADS choose the filter's stage
+// versions and threads as they do for the filter.
 #include "image/color_correction.h"
 #include "image/direct_map.h"
+#include "image/parallel.h"
 #include "image/resize.h"
 #include "image/sharpness.h"
 #include "image/smear_control.h"
+#include "image/vector_level.h"
 #include "oracle/oracle.h"
 #include "photo_page.h"
 #include "random/mt19937ar.h"
@@ -14,6 +17,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #ifdef __GLIBC__
@@ -211,6 +215,9 @@ int main(int argc, char **argv)
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
 #endif
+  benchmark::AddCustomContext("vector_level", VectorLevelName(StageVectorLevel()));
+  benchmark::AddCustomContext("processor_level", VectorLevelName(ProcessorVectorLevel()));
+  benchmark::AddCustomContext("stage_threads", std::to_string(StageThreads()));
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv))
     return 1;

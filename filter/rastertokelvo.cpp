@@ -3,14 +3,12 @@
 //
 // Usage: rastertokelvo job-id user title copies options [file]
 #include "command_stream.h"
-#include "image/vector_level.h"
 #include "page.h"
 #include "settings.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -27,18 +25,6 @@ int main(int argc, char *argv[])
   // A closed pipe to the backend must show up as a write error, not kill us
   // silently.
   signal(SIGPIPE, SIG_IGN);
-
-  // KELVO_VECTOR_LEVEL=portable (or avx2) keeps the image stages to their
-  // portable (or at most AVX2) versions.  Every version prints the same
-  // bytes; this rules them out when a print looks wrong, and lets the tests
-  // run each version the processor has.
-  if (const char *level = getenv("KELVO_VECTOR_LEVEL"))
-  {
-    if (strcmp(level, "portable") == 0)
-      SetVectorLimit(kVectorPortable);
-    else if (strcmp(level, "avx2") == 0)
-      SetVectorLimit(kVectorAvx2);
-  }
 
   int fd = 0;
   if (argc == 7 && (fd = open(argv[6], O_RDONLY)) < 0)

@@ -27,6 +27,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -472,7 +473,8 @@ Bytes OraclePage(Bytes pic, int w, int h, PrintSettings s)
 }
 
 // The whole filter, with default settings and with every stage on, gives the
-// oracle pipeline's bytes on every page, with one thread and with several.
+// oracle pipeline's bytes on every page, with one thread and with several,
+// at the vector levels KELVO_VECTOR_LEVEL sets.
 TEST(Differential, WholeJobMatchesTheOraclePipeline)
 {
   TempDir dir;
@@ -505,17 +507,21 @@ TEST(Differential, WholeJobMatchesTheOraclePipeline)
   for (const Job &job : jobs)
   {
     WritePpd(ppd, job.ppd);
-    for (const char *threads : {"1", "2"})
+    // One thread at the portable level, two at AVX2 and at the widest
+    // level the processor has.
+    for (const auto &[threads, level] : {std::pair{"1", "portable"}, {"2", "avx2"}, {"2", "avx512"}})
     {
       setenv("KELVO_THREADS", threads, 1);
+      setenv("KELVO_VECTOR_LEVEL", level, 1);
       FilterResult r = RunFilter({.file = ras, .ppd = ppd});
       unsetenv("KELVO_THREADS");
+      unsetenv("KELVO_VECTOR_LEVEL");
       ASSERT_EQ(r.status, 0) << r.err;
       std::vector<PageBlocks> out = SplitPages(r.out);
       ASSERT_EQ(out.size(), pages.size());
       for (size_t i = 0; i < pages.size(); i++)
         EXPECT_EQ(out[i].data, OraclePage(pages[i].data, sizes[i].w, sizes[i].h, job.settings))
-            << "page " << i + 1 << ", " << threads << " threads, resize " << job.settings.stp_resize;
+            << "page " << i + 1 << ", " << threads << " threads, " << level << ", resize " << job.settings.stp_resize;
     }
   }
 }

@@ -254,8 +254,10 @@ KELVO_AVX2 void RowAvx2(const RowJob &job, unsigned char *row, int width)
 }
 
 // GCC 12 warns of its own undefined vectors in the AVX-512 intrinsics.
+#ifndef __clang__
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 // The same with AVX-512 (F, BW and VBMI), sixteen pixels at a time: the
 // bytes are spread to lanes and gathered back with byte permutes, the last
@@ -404,7 +406,9 @@ KELVO_AVX512 void RowAvx512(const RowJob &job, unsigned char *row, int width)
   else if (job.dmap)
     RowAvx512Body<false, true>(job, row, width);
 }
+#ifndef __clang__
 #pragma GCC diagnostic pop
+#endif
 #endif
 
 typedef void (*RowFunction)(const RowJob &, unsigned char *, int);

@@ -1,11 +1,14 @@
 // Resizing of the page picture.  Enlargement samples the enlarged picture
 // bilinearly and keeps its centre window; reduction averages exact areas on
 // an integer grid and centres the result on a white page.  The page keeps
-// its size in pixels in both cases.
+// its size in pixels in both cases.  The row loops are in resize_rows.h;
+// their versions built for AVX2 and AVX-512 in resize_avx2.cpp and
+// resize_avx512.cpp.
 #include "resize.h"
 
 #include "page_buffers.h"
 #include "parallel.h"
+#include "resize_rows.h"
 #include "vector_level.h"
 
 #include <algorithm>
@@ -16,9 +19,16 @@
 #include <new>
 #include <vector>
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#endif
+namespace resize {
+
+// The portable versions of the row loops: SSE2 on x86-64, NEON on ARM.
+void BlendRowPortable(const BlendArgs &a) { BlendRowBody(a); }
+void ReduceRowPortable(const ReduceArgs &a) { ReduceRowBody(a); }
+void DownRowPortable(const DownArgs &a) { DownRowBody(a); }
+
+}  // namespace resize
+
+using namespace resize;
 
 namespace {
 
@@ -166,102 +176,27 @@ void ExpandByRuns(const unsigned char *src, size_t rowBytes, const Expansion &e,
   }
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define KELVO_RESIZE_X86 1
-#define KELVO_AVX512 "avx512f,avx512bw,avx512vl,avx512dq"
-
-// By chunks: one permute of the chunk's window each, stored whole (the
-// next chunk, or the padding, takes the bytes past the chunk).
-__attribute__((target(KELVO_AVX512 ",avx512vbmi"))) void ExpandByPermutes(const unsigned char *src,
-                                                                        const Expansion &e, unsigned char *out)
-{
-  const size_t step = 3 * (size_t)e.chunk;
-  const int chunks = (int)e.offsets.size();
-  const size_t *offsets = e.offsets.data();
-  const unsigned char *index = e.index.data();
-  for (int c = 0; c < chunks; c++)
-  {
-    const __m512i window = _mm512_loadu_si512(src + offsets[c]);
-    const __m512i pick = _mm512_loadu_si512(index + 64 * (size_t)c);
-    _mm512_storeu_si512(out + step * c, _mm512_maskz_permutexvar_epi8(~(__mmask64)0, pick, window));
-  }
-}
-#endif
-
-// Whether this call's expansions may use the permutes.
-bool UsePermutes()
+// By chunks, where the processor has a byte permute (AVX-512 VBMI): one
+// permute of the chunk's window each (resize_avx512.cpp).  Null elsewhere.
+PermuteFunction ChoosePermutes()
 {
 #ifdef KELVO_RESIZE_X86
-  return StageVectorLevel() >= kVectorAvx512;
-#else
-  return false;
+  if (StageVectorLevel() >= kVectorAvx512)
+    return ExpandByPermutesAvx512;
 #endif
+  return nullptr;
 }
 
-inline void Expand(const unsigned char *src, size_t rowBytes, const Expansion &e, [[maybe_unused]] bool permutes,
+inline void Expand(const unsigned char *src, size_t rowBytes, const Expansion &e, PermuteFunction permute,
                    unsigned char *out)
 {
-#ifdef KELVO_RESIZE_X86
-  if (permutes && e.chunk != 0)
-  {
-    ExpandByPermutes(src, e, out);
-    return;
-  }
-#endif
-  ExpandByRuns(src, rowBytes, e, out);
+  if (permute != nullptr && e.chunk != 0)
+    permute(src, 3 * (size_t)e.chunk, e.offsets.size(), e.offsets.data(), e.index.data(), out);
+  else
+    ExpandByRuns(src, rowBytes, e, out);
 }
 
-// Arguments of one output row: the expanded rows of the upper (0) and lower
-// (1) source row, the column fraction of every byte, the row fraction.
-struct BlendArgs
-{
-  const unsigned char *L0, *R0, *L1, *R1;
-  const double *px;
-  double py;
-  size_t n;
-  unsigned char *out;
-};
-
-// The output row as one loop over its bytes, every byte on its own, which
-// the compiler vectorises: the expression and its order of operations are
-// those of the straightforward enlargement, the same integer differences
-// each converted to double, the same multiplies and adds lane by lane (IEEE
-// vector operations round as the scalar ones do).  The AVX2 and AVX-512
-// builds could fuse a multiply and an add; -ffp-contract=off, set for the
-// whole build, keeps them apart.
-inline __attribute__((always_inline)) void BlendRowBody(const BlendArgs &a)
-{
-  const unsigned char *__restrict L0 = a.L0, *__restrict R0 = a.R0, *__restrict L1 = a.L1, *__restrict R1 = a.R1;
-  const double *__restrict px = a.px;
-  unsigned char *__restrict out = a.out;
-  const double py = a.py;
-  const size_t n = a.n;
-  for (size_t k = 0; k < n; k++)
-  {
-    const int P00 = L0[k], P10 = R0[k], P01 = L1[k], P11 = R1[k];
-    const double pxy = px[k] * py;
-    const double v = (double)(P00 - P10 - P01 + P11) * pxy + (double)(P10 - P00) * px[k] +
-                     (double)(P01 - P00) * py + (double)P00;
-    const int t = (int)v;
-    out[k] = (unsigned char)(t < 0 ? 0 : t > 255 ? 255 : t);
-  }
-}
-
-// The portable version (SSE2 on x86-64, NEON on ARM), and on x86-64 one
-// built for AVX2 (four doubles a vector) and one for AVX-512 (eight),
-// chosen once per process from what the processor offers.
-void BlendRowPortable(const BlendArgs &a) { BlendRowBody(a); }
-
-#ifdef KELVO_RESIZE_X86
-__attribute__((target("avx2"))) void BlendRowAvx2(const BlendArgs &a) { BlendRowBody(a); }
-__attribute__((target(KELVO_AVX512 ",prefer-vector-width=512"))) void BlendRowAvx512(const BlendArgs &a)
-{
-  BlendRowBody(a);
-}
-#endif
-
-typedef void (*BlendRowFunction)(const BlendArgs &);
-
+// The widest version the processor offers within the vector limit.
 BlendRowFunction ChooseBlendRow()
 {
 #ifdef KELVO_RESIZE_X86
@@ -388,7 +323,7 @@ int ResizePicture(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMag
     if (savedAt[s] >= 0)
       memcpy(saved.get() + rowBytes * savedAt[s], pSrcBitmap + rowBytes * s, rowBytes);
   const BlendRowFunction blendRow = ChooseBlendRow();
-  const bool permutes = UsePermutes();
+  const PermuteFunction permute = ChoosePermutes();
 
   std::atomic<int> next{0};
   RunBands(threads, [&](int thread) {
@@ -400,8 +335,8 @@ int ResizePicture(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMag
           [&](int s, int h) {
             const unsigned char *src =
                 savedAt[s] >= 0 ? saved.get() + rowBytes * savedAt[s] : pSrcBitmap + rowBytes * s;
-            Expand(src, rowBytes, before, permutes, slot[h]);
-            Expand(src, rowBytes, after, permutes, slot[h] + expandedBytes);
+            Expand(src, rowBytes, before, permute, slot[h]);
+            Expand(src, rowBytes, after, permute, slot[h] + expandedBytes);
           },
           [&](int y, int upper, int lower) {
             blendRow({slot[upper], slot[upper] + expandedBytes, slot[lower], slot[lower] + expandedBytes,
@@ -525,133 +460,6 @@ bool MakeAcross(const Walk &w, int tarWidth, int srcWidth, Across &a)
   return true;
 }
 
-// One source row reduced along the row: the sums of weights times bytes
-// over the runs, each divided by U.  The sums are the same integers as
-// those of the straightforward loop, in any order.
-struct ReduceArgs
-{
-  const unsigned char *const *expanded;  // runs rows
-  const uint32_t *weights;               // runs rows of n
-  size_t stride;                         // between the rows of weights
-  int runs;
-  size_t n;
-  uint32_t m;
-  int k;
-  uint32_t *acc;  // n sums, for more than three runs
-  unsigned char *out;
-};
-
-template <int Runs> inline __attribute__((always_inline)) void ReduceFew(const ReduceArgs &a)
-{
-  const unsigned char *__restrict e[Runs];
-  const uint32_t *__restrict w[Runs];
-  for (int r = 0; r < Runs; r++)
-    e[r] = a.expanded[r], w[r] = a.weights + r * a.stride;
-  unsigned char *__restrict out = a.out;
-  const uint32_t m = a.m;
-  const int k = a.k;
-  const size_t n = a.n;
-  for (size_t i = 0; i < n; i++)
-  {
-    uint32_t sum = 0;
-    for (int r = 0; r < Runs; r++)
-      sum += w[r][i] * e[r][i];
-    out[i] = (unsigned char)(((uint64_t)sum * m) >> k);
-  }
-}
-
-inline __attribute__((always_inline)) void ReduceRowBody(const ReduceArgs &a)
-{
-  switch (a.runs)
-  {
-  case 1: ReduceFew<1>(a); return;
-  case 2: ReduceFew<2>(a); return;
-  case 3: ReduceFew<3>(a); return;
-  }
-  uint32_t *__restrict acc = a.acc;
-  const size_t n = a.n;
-  for (size_t i = 0; i < n; i++)
-    acc[i] = 0;
-  for (int r = 0; r < a.runs; r++)
-  {
-    const unsigned char *__restrict e = a.expanded[r];
-    const uint32_t *__restrict w = a.weights + r * a.stride;
-    for (size_t i = 0; i < n; i++)
-      acc[i] += w[i] * e[i];
-  }
-  unsigned char *__restrict out = a.out;
-  const uint32_t m = a.m;
-  const int k = a.k;
-  for (size_t i = 0; i < n; i++)
-    out[i] = (unsigned char)(((uint64_t)acc[i] * m) >> k);
-}
-
-// Target rows from up to three reduced rows: the sums of units times bytes
-// down the column, divided by U, at most 255.
-struct DownArgs
-{
-  const unsigned char *rows[3];
-  uint32_t units[3];
-  int runs;
-  size_t n;
-  uint32_t m;
-  int k;
-  unsigned char *out;
-};
-
-template <int Runs> inline __attribute__((always_inline)) void DownFew(const DownArgs &a)
-{
-  const unsigned char *__restrict e[Runs];
-  uint32_t u[Runs];
-  for (int r = 0; r < Runs; r++)
-    e[r] = a.rows[r], u[r] = a.units[r];
-  unsigned char *__restrict out = a.out;
-  const uint32_t m = a.m;
-  const int k = a.k;
-  const size_t n = a.n;
-  for (size_t i = 0; i < n; i++)
-  {
-    uint32_t sum = 0;
-    for (int r = 0; r < Runs; r++)
-      sum += u[r] * e[r][i];
-    const uint32_t q = (uint32_t)(((uint64_t)sum * m) >> k);
-    out[i] = (unsigned char)(q < 255 ? q : 255);
-  }
-}
-
-inline __attribute__((always_inline)) void DownRowBody(const DownArgs &a)
-{
-  switch (a.runs)
-  {
-  case 1: DownFew<1>(a); return;
-  case 2: DownFew<2>(a); return;
-  default: DownFew<3>(a); return;
-  }
-}
-
-void ReduceRowPortable(const ReduceArgs &a) { ReduceRowBody(a); }
-
-#ifdef KELVO_RESIZE_X86
-__attribute__((target("avx2"))) void ReduceRowAvx2(const ReduceArgs &a) { ReduceRowBody(a); }
-__attribute__((target(KELVO_AVX512 ",prefer-vector-width=512"))) void ReduceRowAvx512(const ReduceArgs &a)
-{
-  ReduceRowBody(a);
-}
-#endif
-
-void DownRowPortable(const DownArgs &a) { DownRowBody(a); }
-
-#ifdef KELVO_RESIZE_X86
-__attribute__((target("avx2"))) void DownRowAvx2(const DownArgs &a) { DownRowBody(a); }
-__attribute__((target(KELVO_AVX512 ",prefer-vector-width=512"))) void DownRowAvx512(const DownArgs &a)
-{
-  DownRowBody(a);
-}
-#endif
-
-typedef void (*ReduceRowFunction)(const ReduceArgs &);
-typedef void (*DownRowFunction)(const DownArgs &);
-
 // The row functions of the reduction, as ChooseBlendRow.
 void ChooseReduction(ReduceRowFunction &reduceRow, DownRowFunction &downRow)
 {
@@ -718,7 +526,7 @@ int ResizePictureAverage(unsigned char *pSrcBitmap, int biWidth, int biHeight, i
   ReduceRowFunction reduceRow;
   DownRowFunction downRow;
   ChooseReduction(reduceRow, downRow);
-  const bool permutes = UsePermutes();
+  const PermuteFunction permute = ChoosePermutes();
   RunBands(bands, [&](int band) {
     unsigned char *base = bandScratch.get() + perBand * band;
     uint32_t *acc = reinterpret_cast<uint32_t *>(base);
@@ -738,7 +546,7 @@ int ResizePictureAverage(unsigned char *pSrcBitmap, int biWidth, int biHeight, i
       {
         const unsigned char *src = pSrcBitmap + (size_t)s * srcRowBytes;
         for (int n = 0; n < along.runs; n++)
-          Expand(src, srcRowBytes, along.expansions[n], permutes, expanded[n]);
+          Expand(src, srcRowBytes, along.expansions[n], permute, expanded[n]);
         reduceRow({expanded, along.weights.data(), tarRowBytes, along.runs, tarRowBytes, across.m, across.k,
                    rowAcc, slot});
         held[s % kRing] = s;

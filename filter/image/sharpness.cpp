@@ -6,12 +6,17 @@
 // bands worked on the stage threads; a band reads the rows next to it from
 // copies taken before any band starts, and writes each of its own rows back
 // once its last reader in the band is done, so only a few rows of scratch
-// are needed instead of a copy of the page.
+// are needed instead of a copy of the page.  The byte loops are in
+// sharpness_rows.h, built for AVX2 and AVX-512 in sharpness_avx2.cpp and
+// sharpness_avx512.cpp.
 #include "sharpness.h"
 
 #include "page_buffers.h"
 #include "parallel.h"
+#include "sharpness_rows.h"
+#include "vector_level.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -24,7 +29,22 @@ bool IsSkinTone(double YData, double Cb, double Cr)
   return 80 < YData && YData < 250 && -35 < Cb && Cb < -10 && 10 < Cr && Cr < 45;
 }
 
+namespace sharpen {
+
+// The portable version of the byte loops: SSE2 on x86-64, NEON on ARM.
+void RowPortable(const RowArgs &a)
+{
+  SkinRun(a, 2, a.width - 2);
+  BytesBody(a);
+}
+
+}  // namespace sharpen
+
 namespace {
+
+using sharpen::kCellInside;
+using sharpen::kCellMixed;
+using sharpen::kCellOutside;
 
 // The skin-tone box in exact integer arithmetic: the colour's luma and
 // colour differences times 100000.
@@ -47,16 +67,9 @@ ExactColour Exact(int r, int g, int b)
 // inside is inside throughout, and a cell whose corners are all strictly
 // beyond the same bound is outside throughout.  Other cells are decided
 // pixel by pixel with the double sums.
-enum : unsigned char
-{
-  kCellOutside = 0,
-  kCellInside = 1,
-  kCellMixed = 2,
-};
-
 struct SkinCells
 {
-  unsigned char cell[32 * 32 * 32];
+  unsigned char cell[32 * 32 * 32 + 3] = {};  // padding for 32-bit loads
 
   SkinCells()
   {
@@ -95,25 +108,63 @@ const SkinCells &Cells()
 // Result of a channel value own with neighbourhood mean m, for the two
 // weights: Sharp[s][own][m], s = 1 for skin tones.  The same double steps as
 // for each pixel, done once for every pair.
+//
+// Where it gives every entry of the table, the same in 16-bit fixed point,
+// which vectorises: own + floor(d * w) clamped, with floor(d * w) as
+// (8 * d * k) >> 16, k = 8192 * w rounded up for d >= 0 and down for d < 0
+// (own + d * w truncates as own + floor(d * w) wherever it is not below 0,
+// and the rounding of k keeps the products that are whole numbers whole).
+// The weights are decimals of two places, so a product that is not whole
+// is at least 0.04 from the next whole number and the error of k, under
+// 255 / 8192, does not move it across; the table is checked all the same.
 struct SharpTable
 {
   unsigned char v[2][256][256];
+  bool fixed = true;
+  int16_t kUp[2], kDown[2];  // by s
 
   SharpTable(double wBack, double wFace)
   {
     for (int s = 0; s < 2; s++)
     {
       const double w = s ? wFace : wBack;
+      const double k = 8192 * w;
+      fixed = fixed && k >= 0 && k < 32767;
+      kUp[s] = fixed ? (int16_t)std::ceil(k) : 0;
+      kDown[s] = fixed ? (int16_t)std::floor(k) : 0;
       for (int own = 0; own < 256; own++)
         for (int m = 0; m < 256; m++)
         {
           const int d = own - m;
           const double sharp = (double)own + (double)d * w;
           v[s][own][m] = sharp < 0 ? 0 : sharp > 255 ? 255 : (unsigned char)(int)sharp;
+          fixed = fixed && v[s][own][m] == Fixed(own, m, d < 0 ? kDown[s] : kUp[s]);
         }
     }
   }
+
+  static unsigned char Fixed(int own, int m, int16_t k)
+  {
+    const int16_t d8 = (int16_t)(8 * (own - m));
+    const int v = own + ((d8 * k) >> 16);
+    return (unsigned char)(v < 0 ? 0 : v > 255 ? 255 : v);
+  }
 };
+
+typedef void (*RowFunction)(const sharpen::RowArgs &);
+
+// The widest version of the byte loops the processor offers within the
+// vector limit; all give the same bytes.
+RowFunction ChooseRow()
+{
+#ifdef KELVO_SHARPEN_X86
+  if (StageVectorLevel() >= kVectorAvx512)
+    return sharpen::RowAvx512;
+  if (StageVectorLevel() >= kVectorAvx2)
+    return sharpen::RowAvx2;
+#endif
+  return sharpen::RowPortable;
+}
 
 // One band of rows y0..y1-1 (all within 2..height-3), worked top down.
 // The rows next to the band, y0-2, y0-1, y1 and y1+1, are read from
@@ -135,7 +186,7 @@ public:
       out_.resize(3 * rowBytes_);
       column_.resize(rowBytes_);
       mean_.resize(rowBytes_);
-      skin_.resize(width);
+      skin_.resize(rowBytes_ + 16);  // room for the vector stores past the row
     }
     catch (const std::bad_alloc &)
     {
@@ -184,45 +235,14 @@ private:
   void SharpenRow(int y)
   {
     const SkinCells &cells = Cells();
-    const size_t first = 6, end = rowBytes_ - 6;  // bytes of pixels 2..width-3
     const unsigned char *r0 = Input(y - 2), *r1 = Input(y - 1), *r2 = Input(y), *r3 = Input(y + 1),
                         *r4 = Input(y + 2);
-    uint16_t *column = column_.data();
-    for (size_t i = 0; i < rowBytes_; i++)
-      column[i] = (uint16_t)(r0[i] + r1[i] + r2[i] + r3[i] + r4[i]);
-    unsigned char *mean = mean_.data();
-    for (size_t i = first; i < end; i++)
-    {
-      // At most 25 * 255: 16 bits hold it, eight lanes to a vector.
-      const uint16_t sum = (uint16_t)(column[i - 6] + column[i - 3] + column[i] + column[i + 3] + column[i + 6]);
-      mean[i] = (unsigned char)(uint16_t)(sum / 25);
-    }
-    unsigned char *skin = skin_.data();
-    for (int x = 2; x <= width_ - 3; x++)
-    {
-      const unsigned char *own = r2 + 3 * (size_t)x;
-      const unsigned char state = cells.cell[(own[0] >> 3) << 10 | (own[1] >> 3) << 5 | own[2] >> 3];
-      if (state != kCellMixed)
-      {
-        skin[x] = state;
-        continue;
-      }
-      const double YData = Y_Table[own[0]] + Y_Table[256 + own[1]] + Y_Table[512 + own[2]];
-      const double Cb = Cb_Table[own[0]] + Cb_Table[256 + own[1]] + Cb_Table[512 + own[2]];
-      const double Cr = Cr_Table[own[0]] + Cr_Table[256 + own[1]] + Cr_Table[512 + own[2]];
-      // IsSkinTone without the branches (the colours of a photo make them
-      // hard to predict).
-      skin[x] = (80 < YData) & (YData < 250) & (-35 < Cb) & (Cb < -10) & (10 < Cr) & (Cr < 45);
-    }
-    unsigned char *out = out_.data() + (size_t)((y - y0_) % 3) * rowBytes_;
-    for (int x = 2; x <= width_ - 3; x++)
-    {
-      const auto &t = table_->v[skin[x]];
-      const size_t i = 3 * (size_t)x;
-      out[i] = t[r2[i]][mean[i]];
-      out[i + 1] = t[r2[i + 1]][mean[i + 1]];
-      out[i + 2] = t[r2[i + 2]][mean[i + 2]];
-    }
+    const SharpTable &t = *table_;
+    sharpen::RowArgs args = {{r0, r1, r2, r3, r4}, rowBytes_, width_, cells.cell, Y_Table.data(), Cb_Table.data(),
+                             Cr_Table.data(), skin_.data(), t.v, t.fixed, {t.kUp[0], t.kUp[1]},
+                             {t.kDown[0], t.kDown[1]}, column_.data(), mean_.data(),
+                             out_.data() + (size_t)((y - y0_) % 3) * rowBytes_};
+    row_(args);
   }
 
   int width_ = 0, y0_ = 0, y1_ = 0, y_ = 0;
@@ -231,10 +251,11 @@ private:
   unsigned char *lpBits_ = nullptr;
   const unsigned char *outside_[4] = {};
   const SharpTable *table_ = nullptr;
+  RowFunction row_ = ChooseRow();
   std::vector<unsigned char> out_;      // 3 rows
   std::vector<uint16_t> column_;        // sums of 5 rows per byte
   std::vector<unsigned char> mean_;     // 5 x 5 means per byte
-  std::vector<unsigned char> skin_;     // per pixel
+  std::vector<unsigned char> skin_;     // per byte
 };
 
 // The weight index of a level, or -1 when the level or the picture leaves

@@ -3,12 +3,37 @@
 #include "vector_level.h"
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
-std::atomic<int> limit{kVectorAvx512};
+const char *const kLevelNames[] = {"portable", "avx2", "avx512"};
+
+// The start: the level KELVO_VECTOR_LEVEL names, else all levels.
+int LimitFromEnvironment()
+{
+  const int level = VectorLevelFromName(getenv("KELVO_VECTOR_LEVEL"));
+  return level < 0 ? (int)kVectorAvx512 : level;
+}
+
+std::atomic<int> limit{LimitFromEnvironment()};
 
 }  // namespace
+
+int VectorLevelFromName(const char *name)
+{
+  if (name != nullptr)
+    for (int level = kVectorPortable; level <= kVectorAvx512; level++)
+      if (strcmp(name, kLevelNames[level]) == 0)
+        return level;
+  return -1;
+}
+
+const char *VectorLevelName(int level)
+{
+  return level >= kVectorPortable && level <= kVectorAvx512 ? kLevelNames[level] : "unknown";
+}
 
 void SetVectorLimit(int level) { limit.store(level); }
 

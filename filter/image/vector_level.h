@@ -12,8 +12,11 @@ enum VectorLevel
   kVectorAvx512 = 2,
 };
 
-// The widest version later calls may use (kVectorAvx512, the start, lets
-// them use all the processor has).  Not to be changed while a stage runs.
+// The widest version later calls may use.  It starts at the level the
+// KELVO_VECTOR_LEVEL environment variable names (portable, avx2 or avx512),
+// read once as the program starts, else at kVectorAvx512, which lets them
+// use all the processor has; a limit never raises a stage above the
+// processor's level.  Not to be changed while a stage runs.
 void SetVectorLimit(int level);
 int VectorLimit();
 
@@ -24,3 +27,10 @@ int ProcessorVectorLevel();
 
 // The level a stage starting now uses: the processor's, within the limit.
 int StageVectorLevel();
+
+// The level of a name: "portable", "avx2" or "avx512"; -1 for any other
+// (or null).
+int VectorLevelFromName(const char *name);
+
+// The name of a level, as VectorLevelFromName takes it.
+const char *VectorLevelName(int level);

@@ -2,6 +2,8 @@
 // in static storage.  All arithmetic is unsigned 32-bit modulo 2^32.
 #include "mt19937ar.h"
 
+#include "image/vector_level.h"
+
 namespace {
 
 constexpr int N = 624;
@@ -151,8 +153,7 @@ __attribute__((target("avx2"))) void BlockAvx2(uint32_t *out, size_t n) { Block(
 void genrand_block(uint32_t *out, size_t n)
 {
 #if defined(__x86_64__) && defined(__GNUC__)
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2)
+  if (StageVectorLevel() >= kVectorAvx2)
   {
     BlockAvx2(out, n);
     return;

@@ -21,5 +21,5 @@ void init_by_array(const uint32_t init_key[], int key_length);
 uint32_t genrand_int32(void);
 
 // The next n outputs into out, the same words n calls of genrand_int32()
-// would give.
+// would give (built for AVX2 too, used within the stages' vector level).
 void genrand_block(uint32_t *out, size_t n);

@@ -1,0 +1,99 @@
+// The sideways smoothing of smear control in AVX2 registers, for the
+// versions built for AVX2 and AVX-512 (smear_control_avx2.cpp,
+// smear_control_avx512.cpp), which include it compiled for their processor.
+#pragma once
+
+#include "smear_rows.h"
+
+#include <immintrin.h>
+
+namespace smear {
+namespace {
+
+// The smoother with the short and middle arrays side by side in eight
+// lanes (short in the low four) and the long one in four.  The product by
+// the neighbours' weight, on the recurrence's chain, is four shifts by lane
+// (a shift by 32 gives 0): 150 = 128 + 32 - 8 - 2, 510 = 512 + 0 - 2 - 0.
+// The centre's product, off the chain, is one multiply.  All in wrapping
+// 32-bit lanes, whose low 32 bits are those of the exact sums, which fit.
+static inline __m256i Load2(const int32_t *lo, const int32_t *hi)
+{
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128((const __m128i *)lo)),
+                                 _mm_loadu_si128((const __m128i *)hi), 1);
+}
+
+static inline __m128i Load1(const int32_t *p) { return _mm_loadu_si128((const __m128i *)p); }
+
+struct SmootherAvx2
+{
+  int32_t *S, *M, *L;
+  __m256i p, c;
+  __m128i pl, cl;
+
+  void Begin(int32_t *s, int32_t *m, int32_t *l)
+  {
+    S = s, M = m, L = l;
+    p = Load2(S, M), c = Load2(S + 3, M + 3);
+    pl = Load1(L), cl = Load1(L + 3);
+  }
+
+  inline void Step(size_t k)
+  {
+    const __m256i shiftA = _mm256_setr_epi32(7, 7, 7, 7, 9, 9, 9, 9);
+    const __m256i shiftB = _mm256_setr_epi32(5, 5, 5, 5, 32, 32, 32, 32);
+    const __m256i shiftC = _mm256_setr_epi32(3, 3, 3, 3, 1, 1, 1, 1);
+    const __m256i shiftD = _mm256_setr_epi32(1, 1, 1, 1, 32, 32, 32, 32);
+    const __m256i centre = _mm256_setr_epi32(724, 724, 724, 724, 4, 4, 4, 4);
+    const __m256i n = Load2(S + k + 3, M + k + 3);
+    const __m128i nl = Load1(L + k + 3);
+    const __m256i v = _mm256_add_epi32(p, n);
+    const __m256i plus = _mm256_add_epi32(_mm256_sllv_epi32(v, shiftA), _mm256_sllv_epi32(v, shiftB));
+    const __m256i minus = _mm256_add_epi32(_mm256_sllv_epi32(v, shiftC), _mm256_sllv_epi32(v, shiftD));
+    const __m256i mid = _mm256_mullo_epi32(c, centre);
+    p = _mm256_srai_epi32(_mm256_add_epi32(_mm256_sub_epi32(plus, minus), mid), 10);
+    const __m128i vl = _mm_add_epi32(pl, nl);
+    pl = _mm_srai_epi32(
+        _mm_add_epi32(_mm_sub_epi32(_mm_slli_epi32(vl, 9), _mm_slli_epi32(vl, 1)), _mm_slli_epi32(cl, 2)), 10);
+    _mm_storeu_si128((__m128i *)(S + k), _mm256_castsi256_si128(p));
+    _mm_storeu_si128((__m128i *)(M + k), _mm256_extracti128_si256(p, 1));
+    _mm_storeu_si128((__m128i *)(L + k), pl);
+    c = n, cl = nl;
+  }
+};
+
+// The row's printer bytes into the three planes, sixteen pixels a step:
+// each plane's bytes picked from three 16-byte loads by byte shuffles.
+static inline __attribute__((always_inline)) void SplitPlanesX86(const RowArgs &a, const unsigned char *out)
+{
+  const __m128i r0 = _mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i r1 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14, -1, -1, -1, -1, -1);
+  const __m128i r2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, 4, 7, 10, 13);
+  const __m128i g0 = _mm_setr_epi8(1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i g1 = _mm_setr_epi8(-1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1);
+  const __m128i g2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14);
+  const __m128i b0 = _mm_setr_epi8(2, 5, 8, 11, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i b1 = _mm_setr_epi8(-1, -1, -1, -1, -1, 1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1);
+  const __m128i b2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15);
+  size_t p = 0;
+  for (; p + 16 <= a.pixels; p += 16)
+  {
+    const __m128i x0 = _mm_loadu_si128((const __m128i *)(out + 3 * p));
+    const __m128i x1 = _mm_loadu_si128((const __m128i *)(out + 3 * p + 16));
+    const __m128i x2 = _mm_loadu_si128((const __m128i *)(out + 3 * p + 32));
+    _mm_storeu_si128((__m128i *)(a.planeR + p),
+                     _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(x0, r0), _mm_shuffle_epi8(x1, r1)), _mm_shuffle_epi8(x2, r2)));
+    _mm_storeu_si128((__m128i *)(a.planeG + p),
+                     _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(x0, g0), _mm_shuffle_epi8(x1, g1)), _mm_shuffle_epi8(x2, g2)));
+    _mm_storeu_si128((__m128i *)(a.planeB + p),
+                     _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(x0, b0), _mm_shuffle_epi8(x1, b1)), _mm_shuffle_epi8(x2, b2)));
+  }
+  for (; p < a.pixels; p++)
+  {
+    a.planeR[p] = out[3 * p];
+    a.planeG[p] = out[3 * p + 1];
+    a.planeB[p] = out[3 * p + 2];
+  }
+}
+
+}  // namespace
+}  // namespace smear

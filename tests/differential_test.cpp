@@ -12,6 +12,7 @@
 #include "image/vector_level.h"
 #include "oracle/oracle.h"
 #include "random/mt19937ar.h"
+#include "rgb_raster_header.h"
 #include "settings.h"
 #include "support/fixtures.h"
 
@@ -36,11 +37,7 @@ const int kThreadCounts[] = {1, 0, 3, 7};
 // Restores the automatic thread count and every vector version at the end.
 struct Restore
 {
-  ~Restore()
-  {
-    SetStageThreads(0);
-    SetVectorLimit(kVectorAvx512);
-  }
+  ~Restore() { SetStageThreads(0), SetVectorLimit(kVectorAvx512); }
 };
 
 // Runs check(level) under every vector version this processor has.
@@ -84,12 +81,12 @@ struct Size
   int w, h;
 };
 
-// Tiny and odd pages, widths around vector lane counts, rows longer than
-// 32767 pixels, and a few photo-sized pages.
+// Tiny and odd pages, every row tail of 16-pixel vectors, widths around
+// lane counts, rows longer than 32767 pixels, and photo-sized pages.
 std::vector<Size> Sizes()
 {
   std::vector<Size> sizes;
-  for (int w : {1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65})
+  for (int w : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 31, 32, 33, 63, 64, 65})
     sizes.push_back({w, 1 + (w * 7) % 13});
   sizes.insert(sizes.end(), {{1, 30}, {5, 5}, {6, 6}, {129, 3}, {3800, 4}, {3771, 9}, {211, 233}, {640, 480}});
   return sizes;
@@ -143,39 +140,9 @@ TEST(Differential, ColourCorrectionAndDirectMap)
         }
     }
 
-  // The direct map alone: every colour of a coarse cube and next to it, so
-  // that every tetrahedron and tie is met, in rows of every length modulo 16.
-  Bytes neutral(kColorTableBytes, 0), colours;
-  BuildColorTable(neutral.data(), 0, 0, 0, 0, 0);
-  for (int r = 0; r < 256; r += 15)
-    for (int g = 0; g < 256; g += 15)
-      for (int b = 0; b < 256; b += 15)
-        for (int d : {0, 1, 31, 32, 33})
-          colours.insert(colours.end(), {(unsigned char)std::min(255, r + d), (unsigned char)g,
-                                         (unsigned char)std::min(255, b + (d & 1))});
-  for (int mode : {0, 1})
-  {
-    unsigned char dmap[kDmapTblBytes];
-    InitDmapTbl(dmap, kDmapTblBytes, mode);
-    for (int w : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 21, 22, 23, 31, 32, 33, 37, 3771})
-    {
-      const int h = std::min((int)(colours.size() / 3 / w), 40);
-      const Bytes page(colours.begin(), colours.begin() + 3 * (size_t)w * h);
-      Bytes expected = page;
-      for (size_t n = 0; n < expected.size(); n += 3)
-        OracleChange3D(dmap, &expected[n], &expected[n + 1], &expected[n + 2]);
-      EachLevel([&](int level) {
-        for (int threads : {1, 3})
-        {
-          SetStageThreads(threads);
-          Bytes got = page;
-          ColorCorrectPage(got.data(), w, h, neutral.data(), 1, dmap);
-          ASSERT_EQ(got, expected) << "width " << w << " mode " << mode << " level " << level;
-        }
-      });
-    }
-  }
   // The neutral table leaves a page as it is.
+  Bytes neutral(kColorTableBytes, 0);
+  BuildColorTable(neutral.data(), 0, 0, 0, 0, 0);
   const Bytes page = RandomPage(77, 5, 1);
   Bytes got = page;
   ColorCorrectPage(got.data(), 77, 5, neutral.data(), 0, nullptr);
@@ -189,40 +156,27 @@ TEST(Differential, ResizeUpAndDown)
   uint32_t seed = 200;
   std::vector<Size> sizes = Sizes();
   sizes.push_back({1800 / 4, 2504 / 4});
-  auto resize = [](bool oracle, Bytes &p, Size s, int mx, int my) {
-    if (mx >= 0 && my >= 0)
-      return oracle ? OracleResizePicture(p.data(), s.w, s.h, mx, my) : ResizePicture(p.data(), s.w, s.h, mx, my);
-    return oracle ? OracleResizePictureAverage(p.data(), s.w, s.h, mx, my)
-                  : ResizePictureAverage(p.data(), s.w, s.h, mx, my);
+  auto resize = [](bool oracle, Bytes &p, Size s, int m) {
+    if (m >= 0)
+      return oracle ? OracleResizePicture(p.data(), s.w, s.h, m, m) : ResizePicture(p.data(), s.w, s.h, m, m);
+    return oracle ? OracleResizePictureAverage(p.data(), s.w, s.h, m, m) : ResizePictureAverage(p.data(), s.w, s.h, m, m);
   };
   for (Size s : sizes)
     for (int m : {(int)(gen() % 300) + 1, 10, 1, 300, -(int)(gen() % 99) - 1, -10, -50, -100, -150})
     {
       const Bytes page = RandomPage(s.w, s.h, seed++);
       Bytes expected = page;
-      ASSERT_EQ(resize(true, expected, s, m, m), 0);
+      ASSERT_EQ(resize(true, expected, s, m), 0);
       EachLevel([&](int level) {
         for (int threads : kThreadCounts)
         {
           SetStageThreads(threads);
           Bytes got = page;
-          ASSERT_EQ(resize(false, got, s, m, m), 0);
+          ASSERT_EQ(resize(false, got, s, m), 0);
           ASSERT_EQ(got, expected) << s.w << "x" << s.h << " by " << m << " threads " << threads << " level " << level;
         }
       });
     }
-  // Different percentages across and down.
-  const Bytes page = RandomPage(97, 61, 5);
-  for (auto [mx, my] : {std::pair{25, 0}, {0, 40}, {7, 300}, {-30, 0}, {0, -70}, {-99, -1}})
-  {
-    Bytes expected = page;
-    resize(true, expected, {97, 61}, mx, my);
-    EachLevel([&](int level) {
-      Bytes got = page;
-      resize(false, got, {97, 61}, mx, my);
-      EXPECT_EQ(got, expected) << mx << " " << my << " level " << level;
-    });
-  }
 }
 
 TEST(Differential, Sharpness)
@@ -357,11 +311,9 @@ TEST(Differential, StagesWithoutThreadsToStart)
   BuildColorTable(table.data(), 3, -2, 1, 10, 4);
   unsigned char dmap[kDmapTblBytes];
   InitDmapTbl(dmap, kDmapTblBytes, 1);
-  for (int y = 0; y < h; y++)
-    OracleColorCorrection(&colour[3 * (size_t)y * w], w, table.data(), 1, dmap);
+  OracleColorCorrection(colour.data(), w * h, table.data(), 1, dmap);
   Bytes a = page, b = page, c = page, d = page;  // allocated before the limit
   const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
   if (pid == 0)
   {
     // Room for the stages' scratch, none for an 8 MB thread stack.
@@ -369,16 +321,12 @@ TEST(Differential, StagesWithoutThreadsToStart)
     FILE *f = fopen("/proc/self/statm", "r");
     if (f == nullptr || fscanf(f, "%ld", &pages) != 1)
       _exit(3);
-    fclose(f);
     const rlim_t limit = (rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE) + (2 << 20);
     const struct rlimit rl = {limit, limit};
-    if (setrlimit(RLIMIT_AS, &rl) != 0)
-      _exit(3);
-    bool ok = PicytureSharpness(w, h, a.data(), 2) == 0 && a == sharp;
-    ok &= ResizePicture(b.data(), w, h, 25, 25) == 0 && b == up;
-    ok &= ResizePictureAverage(c.data(), w, h, -25, -25) == 0 && c == down;
+    setrlimit(RLIMIT_AS, &rl);
     ColorCorrectPage(d.data(), w, h, table.data(), 1, dmap);
-    ok &= d == colour;
+    const bool ok = !PicytureSharpness(w, h, a.data(), 2) && a == sharp && !ResizePicture(b.data(), w, h, 25, 25) &&
+                    b == up && !ResizePictureAverage(c.data(), w, h, -25, -25) && c == down && d == colour;
     // Unless the C library still holds the stacks of ended threads.
     std::thread t;
     const bool started = StartThread(t, [] {});
@@ -388,10 +336,9 @@ TEST(Differential, StagesWithoutThreadsToStart)
   }
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status)) << status;
-  if (WEXITSTATUS(status) == 2)
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 2)
     GTEST_SKIP() << "thread stacks cached from earlier tests let a thread start";
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(status, 0);
 }
 
 // The printer data of the oracle stages for a page under the settings.
@@ -423,7 +370,7 @@ TEST(Differential, WholeJobMatchesTheOraclePipeline)
   const std::vector<Size> sizes = {{301, 207}, {5, 9}, {1, 1}, {640, 33}};
   std::vector<RasterPage> pages;
   for (size_t i = 0; i < sizes.size(); i++)
-    pages.push_back(RgbPageFrom(sizes[i].w, sizes[i].h, RandomPage(sizes[i].w, sizes[i].h, 500 + (uint32_t)i)));
+    pages.push_back(RasterPage{RgbRasterHeader(sizes[i].w, sizes[i].h), RandomPage(sizes[i].w, sizes[i].h, 500 + (uint32_t)i)});
   const std::string ras = dir.File("job.ras"), ppd = dir.File("k.ppd");
   WriteRaster(ras, pages, CUPS_RASTER_WRITE_COMPRESSED);
   const struct

@@ -1,30 +1,14 @@
-// The MT19937 generator: the published check values, the unseeded default,
-// init_genrand against std::mt19937 and init_by_array against the reference
-// across regenerations of the state.
+// The MT19937 generator: the published check values, init_genrand against
+// std::mt19937 and init_by_array against the reference across regenerations
+// of the state.
 #include "oracle/oracle.h"
 #include "random/mt19937ar.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <random>
 
 namespace {
-
-TEST(Mt19937, UnseededStartsFromSeed5489)
-{
-  // The generator is process-wide: a fresh process for the unseeded path.
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        std::mt19937 ref(5489u);
-        bool ok = genrand_int32() == 3499211612u && ref() == 3499211612u;
-        for (int n = 1; n < 2000; n++)
-          ok = ok && genrand_int32() == ref();
-        std::exit(ok ? 0 : 1);
-      },
-      testing::ExitedWithCode(0), "");
-}
 
 TEST(Mt19937, SeedingMatchesTheReferences)
 {

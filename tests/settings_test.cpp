@@ -50,12 +50,10 @@ TEST(Settings, ResolvedFromJobThenPpdThenZero)
       "monochrome(2)=1"};
   EXPECT_EQ(lines, expected);
 
+  // Only the exact text "true" is true.
   const FilterResult exact = RunFilter({.options = "DirectMap=true Monochrome=truex", .file = ras, .ppd = ppd});
   EXPECT_EQ(LinesWith(exact.err, "DEBUG: directmap(1)=1 val=true").size(), 1u);
   EXPECT_EQ(LinesWith(exact.err, "DEBUG: monochrome(1)=0 val=truex").size(), 1u);
-  const FilterResult empty = RunFilter({.file = ras, .ppd = ppd});
-  EXPECT_EQ(LinesWith(empty.err, "DEBUG: cupsParseOptions=0").size(), 1u);
-  EXPECT_EQ(LinesWith(empty.err, "DEBUG: stp_brightness(2)=5").size(), 1u);
 }
 
 }  // namespace

@@ -214,7 +214,7 @@ TEST_F(Cupsd, CancelWhilePrinting)
   EXPECT_LT(got.size(), 1800u * 1200 * 3 + 95) << "the page was sent whole: the cancel came too late";
   EXPECT_EQ(got.compare(0, 7, "\x1B\x1E\x00\x00\x00\x0C\x00", 7), 0);
   EXPECT_EQ(got.compare(66, 6, "\x1B\xEA\x00\x00\x00\x00", 6), 0);
-  EXPECT_EQ(std::vector<unsigned char>(got.end() - 18, got.end()), EndBlocks());
+  EXPECT_EQ(got.substr(got.size() - 18), kEndBlocks);
   // The filter's end is logged once cupsd has reaped it.
   std::string log = JobLog(id);
   for (int i = 0; i < 100 && log.find("rastertokelvo) ") == std::string::npos; i++, log = JobLog(id))

@@ -50,11 +50,6 @@ RasterPage RgbPage(unsigned w, unsigned h, const std::function<void(unsigned, un
   return page;
 }
 
-RasterPage RgbPageFrom(unsigned w, unsigned h, const std::vector<unsigned char> &rgb)
-{
-  return RasterPage{RgbRasterHeader(w, h), rgb};
-}
-
 void WriteRaster(const std::string &path, const std::vector<RasterPage> &pages, cups_mode_t mode)
 {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -151,50 +146,20 @@ static pid_t Spawn(const std::string &program, const std::vector<std::string> &a
                    const std::function<void()> &setup)
 {
   const pid_t pid = fork();
-  if (pid == 0)
-  {
-    const int in = inFd >= 0 ? inFd : open(inPath.c_str(), O_RDONLY);
-    const int out = outFd >= 0 ? outFd : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0)
-      _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    setup();
-    std::vector<char *> argv;
-    for (const std::string &a : args)
-      argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+  if (pid != 0)
+    return pid;
+  const int in = inFd >= 0 ? inFd : open(inPath.c_str(), O_RDONLY);
+  const int out = outFd >= 0 ? outFd : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
     _exit(127);
-  }
-  return pid;
-}
-
-static pid_t SpawnFilter(const FilterInvocation &inv, int stdinFd, const std::string &outPath,
-                         const std::string &errPath)
-{
-  std::vector<std::string> args = {"rastertokelvo", "42", "user", "title", "1", inv.options};
-  if (inv.file)
-    args.push_back(*inv.file);
-  return Spawn(KELVO_FILTER_PATH, inv.argv ? *inv.argv : args, stdinFd, inv.stdinPath, inv.stdoutFd, outPath,
-               errPath, [&] {
-                 if (inv.closeStdout)
-                   close(1);
-                 if (inv.memoryLimit > 0)
-                 {
-                   const struct rlimit limit = {(rlim_t)inv.memoryLimit, (rlim_t)inv.memoryLimit};
-                   setrlimit(RLIMIT_AS, &limit);
-                 }
-                 // As CUPS starts filters.
-                 signal(SIGTERM, SIG_DFL);
-                 signal(SIGPIPE, SIG_DFL);
-                 if (inv.ppd)
-                   setenv("PPD", inv.ppd->c_str(), 1);
-                 else
-                   unsetenv("PPD");
-               });
+  setup();
+  std::vector<char *> argv;
+  for (const std::string &a : args)
+    argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(program.c_str(), argv.data());
+  _exit(127);
 }
 
 static FilterResult Collect(pid_t pid, const std::string &outPath, const std::string &errPath)
@@ -206,10 +171,8 @@ static FilterResult Collect(pid_t pid, const std::string &outPath, const std::st
   {
   }
   result.maxRssKb = usage.ru_maxrss;
-  if (WIFEXITED(wstatus))
-    result.status = WEXITSTATUS(wstatus);
-  else if (WIFSIGNALED(wstatus))
-    result.signal = WTERMSIG(wstatus);
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  result.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
   struct stat st;
   if (stat(outPath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
     result.out = ReadFile(outPath);
@@ -217,11 +180,50 @@ static FilterResult Collect(pid_t pid, const std::string &outPath, const std::st
   return result;
 }
 
+static RunningFilter Start(const FilterInvocation &inv, const std::string &dir, bool pipeInput)
+{
+  RunningFilter run{.outPath = inv.stdoutPath.empty() ? dir + "/out.prn" : inv.stdoutPath, .errPath = dir + "/err.log"};
+  int fds[2] = {-1, -1};
+  if (pipeInput && pipe2(fds, O_CLOEXEC) != 0)
+    return run;
+  std::vector<std::string> args = {"rastertokelvo", "42", "user", "title", "1", inv.options};
+  if (inv.file)
+    args.push_back(*inv.file);
+  run.pid = Spawn(KELVO_FILTER_PATH, inv.argv.value_or(args), fds[0], inv.stdinPath, inv.stdoutFd, run.outPath,
+                  run.errPath, [&] {
+                    if (inv.closeStdout)
+                      close(1);
+                    const struct rlimit limit = {(rlim_t)inv.memoryLimit, (rlim_t)inv.memoryLimit};
+                    if (inv.memoryLimit > 0)
+                      setrlimit(RLIMIT_AS, &limit);
+                    signal(SIGTERM, SIG_DFL);
+                    signal(SIGPIPE, SIG_DFL);
+                    if (inv.ppd)
+                      setenv("PPD", inv.ppd->c_str(), 1);
+                    else
+                      unsetenv("PPD");
+                  });
+  if (pipeInput)
+    close(fds[0]);
+  run.stdinFd = fds[1];
+  return run;
+}
+
+RunningFilter StartFilter(const FilterInvocation &inv, const std::string &dir) { return Start(inv, dir, true); }
+
+FilterResult WaitFilter(RunningFilter &run)
+{
+  if (run.stdinFd >= 0)
+    close(run.stdinFd);
+  run.stdinFd = -1;
+  return Collect(run.pid, run.outPath, run.errPath);
+}
+
 FilterResult RunFilter(const FilterInvocation &inv)
 {
   TempDir dir;
-  const std::string outPath = inv.stdoutPath.empty() ? dir.File("out.prn") : inv.stdoutPath;
-  return Collect(SpawnFilter(inv, -1, outPath, dir.File("err.log")), outPath, dir.File("err.log"));
+  RunningFilter run = Start(inv, dir.path(), false);
+  return WaitFilter(run);
 }
 
 CommandResult RunCommand(const std::vector<std::string> &argv, const std::vector<std::string> &env)
@@ -235,33 +237,6 @@ CommandResult RunCommand(const std::vector<std::string> &argv, const std::vector
       putenv(const_cast<char *>(entry.c_str()));
   });
   return Collect(pid, dir.File("out"), dir.File("err"));
-}
-
-RunningFilter StartFilter(const FilterInvocation &inv, const std::string &dir)
-{
-  RunningFilter run{.outPath = dir + "/out.prn", .errPath = dir + "/err.log"};
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0)
-    return run;
-  run.pid = SpawnFilter(inv, fds[0], run.outPath, run.errPath);
-  close(fds[0]);
-  run.stdinFd = fds[1];
-  return run;
-}
-
-FilterResult WaitFilter(RunningFilter &run)
-{
-  if (run.stdinFd >= 0)
-    close(run.stdinFd);
-  run.stdinFd = -1;
-  return Collect(run.pid, run.outPath, run.errPath);
-}
-
-const std::vector<unsigned char> &EndBlocks()
-{
-  static const std::vector<unsigned char> end = {0x1B, 0x23, 0, 0, 0, 0x04, 0x00, 0xFF, 0xFF,
-                                                 0xFF, 0xFF, 0x1B, 0x0A, 0, 0, 0, 0, 0};
-  return end;
 }
 
 std::vector<PageBlocks> SplitPages(const std::string &out)
@@ -282,7 +257,7 @@ std::vector<PageBlocks> SplitPages(const std::string &out)
       ADD_FAILURE() << "stream ends inside page " << pages.size() + 1;
       break;
     }
-    pages.push_back({{p, p + 66}, {p + 66, p + 77}, {p + 77, p + 77 + L}, {p + 77 + L, p + 95 + L}});
+    pages.push_back({{p, p + 66}, {p + 66, p + 77}, {p + 77, p + 77 + L}, std::string(out, pos + 77 + L, 18)});
     pos += 95 + L;
   }
   return pages;

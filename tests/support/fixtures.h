@@ -39,8 +39,6 @@ struct RasterPage
 
 // An 8-bit RGB page of w x h pixels, filled by pixel(x, y, rgb) or mid-grey.
 RasterPage RgbPage(unsigned w, unsigned h, const std::function<void(unsigned, unsigned, unsigned char *)> &pixel = {});
-// An RGB page of the 3 * w * h bytes given.
-RasterPage RgbPageFrom(unsigned w, unsigned h, const std::vector<unsigned char> &rgb);
 
 // Write pages through libcups (CUPS_RASTER_WRITE, ..._COMPRESSED); a header
 // libcups refuses fails the test.
@@ -54,7 +52,8 @@ std::vector<unsigned char> RasterBytes(const std::vector<RasterPage> &pages, cup
 // A PPD whose options (keyword -> default choice) are the ones named.
 void WritePpd(const std::string &path, const std::map<std::string, std::string> &defaults);
 
-// One run of the filter.
+// One run of the filter, as CUPS starts it (SIGTERM and SIGPIPE at their
+// default actions).
 struct FilterInvocation
 {
   std::string options;                      // argv[5]
@@ -86,7 +85,8 @@ std::string FindProgram(const std::string &name);
 // environment entries.
 CommandResult RunCommand(const std::vector<std::string> &argv, const std::vector<std::string> &env = {});
 
-// A filter started with a pipe on its standard input.
+// A filter started with a pipe on its standard input (stdinPath is not
+// read), its output and errors going to files in dir.
 struct RunningFilter
 {
   pid_t pid = -1;
@@ -102,7 +102,8 @@ std::string ReadFile(const std::string &path);
 // One page of the printer stream.
 struct PageBlocks
 {
-  std::vector<unsigned char> start, sendCmd, data, end;  // 66, 11, L and 18 bytes
+  std::vector<unsigned char> start, sendCmd, data;  // 66, 11 and L bytes
+  std::string end;                                  // 18 bytes
   unsigned copies() const { return start[27]; }
   unsigned mode() const { return start[36]; }
   unsigned width() const { return start[42] << 8 | start[43]; }
@@ -111,7 +112,7 @@ struct PageBlocks
 // A stream that does not split exactly into pages fails the calling test.
 std::vector<PageBlocks> SplitPages(const std::string &out);
 // The 18 bytes every page ends with.
-const std::vector<unsigned char> &EndBlocks();
+inline const std::string kEndBlocks("\x1B\x23\0\0\0\x04\0\xFF\xFF\xFF\xFF\x1B\x0A\0\0\0\0\0", 18);
 
 // The lines of err that start with prefix.
 std::vector<std::string> LinesWith(const std::string &err, const std::string &prefix);

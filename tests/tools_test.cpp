@@ -123,6 +123,9 @@ TEST(Inspect, PreviewApproximatesThePicture)
     curve[x] = (unsigned char)(x < 100 ? 200 - x : x < 104 ? 100 : (255 - x) * 100 / 151);
   InverseCurve(curve, inverse);
   EXPECT_EQ(std::vector<int>({inverse[150], inverse[100], inverse[250], inverse[0]}), std::vector<int>({50, 102, 0, 255}));
+  const unsigned char flat[256] = {};  // no curve built in: the values kept
+  InverseCurve(flat, inverse);
+  EXPECT_TRUE(inverse[0] == 0 && inverse[77] == 77 && inverse[255] == 255);
 }
 
 TEST(Chart, DeterministicInEveryFormat)

@@ -1,5 +1,5 @@
-// A private cupsd on 127.0.0.1 with its configuration, spool and logs in a
-// temporary folder, and a Kelvo printer on a file: device: adding it with
+// A private cupsd on 127.0.0.1, its configuration, spool and logs in a
+// temporary folder, with a Kelvo printer on a file: device: adding it with
 // the PPD, printing with lp, and cancelling a job while it prints.
 #include "cups_support.h"
 
@@ -11,7 +11,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -25,31 +24,19 @@ namespace {
 
 using namespace std::chrono_literals;
 
-int FreePort()
+// Bind (port 0: a free one, whose number is returned) or connect on 127.0.0.1.
+int Loopback(int port, bool connectTo)
 {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{.sin_family = AF_INET, .sin_port = htons((uint16_t)port), .sin_addr = {htonl(INADDR_LOOPBACK)}};
   socklen_t len = sizeof(addr);
-  int port = 0;
-  if (bind(s, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
-    port = ntohs(addr.sin_port);
+  int result = connectTo ? connect(s, reinterpret_cast<sockaddr *>(&addr), len) == 0
+               : bind(s, reinterpret_cast<sockaddr *>(&addr), len) == 0 &&
+                       getsockname(s, reinterpret_cast<sockaddr *>(&addr), &len) == 0
+                   ? ntohs(addr.sin_port)
+                   : 0;
   close(s);
-  return port;
-}
-
-bool Accepts(int port)
-{
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons((uint16_t)port);
-  bool ok = connect(s, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0;
-  close(s);
-  return ok;
+  return result;
 }
 
 class Cupsd : public ::testing::Test
@@ -62,45 +49,39 @@ protected:
     if (getuid() != 0)
       GTEST_SKIP() << "a cupsd of its own needs root (CUPS runs filters only from root-owned folders)";
     WriteCharts(dir_.path());
-    port_ = FreePort();
+    port_ = Loopback(0, false);
     ASSERT_GT(port_, 0);
-    server_ = "CUPS_SERVER=127.0.0.1:" + std::to_string(port_);
     const std::string serverBin = MakeServerBin(dir_.path());
     for (const char *sub : {"log", "spool", "cache", "state"})
       mkdir(dir_.File(sub).c_str(), 0755);
-    // No TempDir: cupsd refuses one below /tmp when it runs as root.
     std::ofstream(dir_.File("cups-files.conf"))
         << "ServerRoot " << dir_.path() << "\nServerBin " << serverBin << "\nRequestRoot " << dir_.File("spool")
         << "\nCacheDir " << dir_.File("cache") << "\nStateDir " << dir_.File("state") << "\nErrorLog "
         << dir_.File("log/error_log") << "\nAccessLog " << dir_.File("log/access_log") << "\nPageLog "
         << dir_.File("log/page_log") << "\nFileDevice Yes\n";
     std::ofstream(dir_.File("cupsd.conf"))
-        << "Listen 127.0.0.1:" << port_
-        << "\nLogLevel debug\nBrowsing No\nWebInterface No\nDefaultAuthType None\n"
-           "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+        << "Listen 127.0.0.1:" << port_ << "\nLogLevel debug\nBrowsing No\nWebInterface No\nDefaultAuthType None\n"
+        << "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
            "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n";
-
     pid_ = fork();
     if (pid_ == 0)
     {
-      // cupsd goes with the test even when the test is killed.
-      prctl(PR_SET_PDEATHSIG, SIGTERM);
-      int log = open(dir_.File("log/cupsd.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      prctl(PR_SET_PDEATHSIG, SIGTERM);  // cupsd goes with the test, even a killed one
+      const int log = open(dir_.File("log/cupsd.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(log, 1);
       dup2(log, 2);
       execl(FindProgram("cupsd").c_str(), "cupsd", "-f", "-c", dir_.File("cupsd.conf").c_str(), "-s",
             dir_.File("cups-files.conf").c_str(), (char *)nullptr);
       _exit(127);
     }
-    ASSERT_GT(pid_, 0);
-    for (int i = 0; i < 100 && !Accepts(port_); i++)
+    for (int i = 0; i < 100 && !Loopback(port_, true); i++)
     {
       int status;
       ASSERT_EQ(waitpid(pid_, &status, WNOHANG), 0) << "cupsd ended at start-up: " << ReadFile(dir_.File("log/cupsd.out"))
                                                     << ReadFile(dir_.File("log/error_log"));
       std::this_thread::sleep_for(100ms);
     }
-    ASSERT_TRUE(Accepts(port_)) << "cupsd does not listen on port " << port_;
+    ASSERT_TRUE(Loopback(port_, true)) << "cupsd does not listen on port " << port_;
   }
 
   void TearDown() override
@@ -109,48 +90,39 @@ protected:
       return;
     kill(pid_, SIGTERM);
     int status;
-    for (int i = 0; i < 100; i++)
-    {
+    for (int i = 0; i < 100; i++, std::this_thread::sleep_for(50ms))
       if (waitpid(pid_, &status, WNOHANG) == pid_)
         return;
-      std::this_thread::sleep_for(50ms);
-    }
     kill(pid_, SIGKILL);
     waitpid(pid_, &status, 0);
   }
 
-  CommandResult Client(const std::vector<std::string> &argv) { return RunCommand(argv, {server_}); }
-
-  // Add the printer with the project's PPD on a file: device.  cupsd opens
-  // the device file without creating it, so it must exist.
-  void AddPrinter(const std::string &name, const std::string &device)
+  CommandResult Client(const std::vector<std::string> &argv)
   {
-    CommandResult r = Client({"lpadmin", "-p", name, "-E", "-v", "file://" + device, "-P", BuiltPpd()});
-    ASSERT_EQ(r.status, 0) << r.err;
+    return RunCommand(argv, {"CUPS_SERVER=127.0.0.1:" + std::to_string(port_)});
   }
 
-  int Submit(const std::string &printer, const std::vector<std::string> &options, const std::string &file)
+  // The printer with the project's PPD on a file: device, which cupsd opens
+  // without creating it; then one job.  Returns the job id.
+  int AddPrinterAndSubmit(const std::string &name, const std::string &device, std::vector<std::string> options)
   {
-    std::vector<std::string> argv = {"lp", "-d", printer};
-    for (const std::string &o : options)
-    {
-      argv.push_back("-o");
-      argv.push_back(o);
-    }
-    argv.push_back(file);
-    CommandResult r = Client(argv);
+    CommandResult r = Client({"lpadmin", "-p", name, "-E", "-v", "file://" + device, "-P", KELVO_PPD_PATH});
     EXPECT_EQ(r.status, 0) << r.err;
-    size_t dash = r.out.find(printer + "-");
-    return dash == std::string::npos ? 0 : atoi(r.out.c_str() + dash + printer.size() + 1);
+    std::vector<std::string> argv = {"lp", "-d", name};
+    for (const std::string &o : options)
+      argv.insert(argv.end(), {"-o", o});
+    argv.push_back(dir_.File("chart.png"));
+    r = Client(argv);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const size_t dash = r.out.find(name + "-");
+    return dash == std::string::npos ? 0 : atoi(r.out.c_str() + dash + name.size() + 1);
   }
 
   ipp_jstate_t JobState(int id)
   {
     http_t *http = httpConnect2("127.0.0.1", port_, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
-    if (http == nullptr)
-      return (ipp_jstate_t)0;
     cups_job_t *jobs = nullptr;
-    int n = cupsGetJobs2(http, &jobs, nullptr, 0, CUPS_WHICHJOBS_ALL);
+    const int n = http ? cupsGetJobs2(http, &jobs, nullptr, 0, CUPS_WHICHJOBS_ALL) : 0;
     ipp_jstate_t state = (ipp_jstate_t)0;
     for (int i = 0; i < n; i++)
       if (jobs[i].id == id)
@@ -162,120 +134,91 @@ protected:
 
   ipp_jstate_t WaitForJob(int id)
   {
-    ipp_jstate_t state = (ipp_jstate_t)0;
-    for (int i = 0; i < 300; i++)
-    {
-      state = JobState(id);
-      if (state >= IPP_JSTATE_CANCELED)
-        break;
+    ipp_jstate_t state = JobState(id);
+    for (int i = 0; i < 300 && state < IPP_JSTATE_CANCELED; i++, state = JobState(id))
       std::this_thread::sleep_for(100ms);
-    }
     return state;
   }
 
+  // The job's lines of the error log, without their prefix.
   std::string JobLog(int id)
   {
     const std::string tag = "[Job " + std::to_string(id) + "] ";
     std::string lines;
     for (const std::string &line : LinesWith(ReadFile(dir_.File("log/error_log")), ""))
-    {
-      size_t at = line.find(tag);
-      if (at != std::string::npos)
-        lines += line.substr(at + tag.size()) + "\n";
-    }
+      if (line.find(tag) != std::string::npos)
+        lines += line.substr(line.find(tag) + tag.size()) + "\n";
     return lines;
   }
 
   TempDir dir_;
   int port_ = 0;
   pid_t pid_ = -1;
-  std::string server_;
 };
 
-// A job through cupsd gives the printer the same bytes as cupsfilter gives
-// for the same file and options, and the log tells the settings used.
+// A job through cupsd gives the printer the bytes cupsfilter gives for the
+// same file and options, and the log tells the settings used.
 TEST_F(Cupsd, LpPrintsWhatCupsfilterPrints)
 {
   const std::string device = dir_.File("out.prn");
   std::ofstream(device).close();
-  AddPrinter("kelvo", device);
   const std::vector<std::string> options = {"print-scaling=fill", "PrintMode=1", "stpBrightness=3"};
-  int id = Submit("kelvo", options, dir_.File("chart.png"));
+  const int id = AddPrinterAndSubmit("kelvo", device, options);
   ASSERT_GT(id, 0);
   ASSERT_EQ(WaitForJob(id), IPP_JSTATE_COMPLETED) << JobLog(id);
-
   std::ofstream(dir_.File("cupsfilter.conf")) << "ServerBin " << dir_.path() << "/serverbin\n";
-  CommandResult direct = RunCommand(CupsfilterArgv(dir_.File("cupsfilter.conf"), options, dir_.File("chart.png")));
+  const CommandResult direct = RunCommand(CupsfilterArgv(dir_.File("cupsfilter.conf"), options, dir_.File("chart.png")));
   ASSERT_EQ(direct.status, 0) << direct.err;
-
   const std::string printed = ReadFile(device);
   EXPECT_EQ(SplitPages(printed).size(), 1u);
-  EXPECT_TRUE(printed == direct.out) << printed.size() << " bytes printed, " << direct.out.size()
-                                     << " from cupsfilter";
+  EXPECT_TRUE(printed == direct.out) << printed.size() << " bytes printed, " << direct.out.size() << " from cupsfilter";
   const std::string log = JobLog(id);
-  for (const char *line : {"stp_brightness(1)=3\n", "print_mode(1)=1\n", "stp_contrast(2)=0\n", "directmap(2)=0\n"})
-    EXPECT_NE(log.find(line), std::string::npos) << line;
-  EXPECT_NE(log.find("rastertokelvo) exited with no errors"), std::string::npos) << log;
+  for (const char *line : {"stp_brightness(1)=3\n", "print_mode(1)=1\n", "stp_contrast(2)=0\n", "directmap(2)=0\n",
+                           "rastertokelvo) exited with no errors"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << log;
 }
 
-// The device is a pipe that the test reads only when it chooses: the filter
-// blocks in the middle of the image data until the job is cancelled, then
-// closes the page with its end blocks and ends normally.
+// The device is a pipe the test reads only when it chooses: the filter
+// blocks inside the image data until the job is cancelled, then closes the
+// page with its end blocks and ends normally.
 TEST_F(Cupsd, CancelWhilePrinting)
 {
   const std::string device = dir_.File("printer.fifo");
   ASSERT_EQ(mkfifo(device.c_str(), 0600), 0);
-  int fd = open(device.c_str(), O_RDONLY | O_NONBLOCK);
+  const int fd = open(device.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(fd, 0);
-  AddPrinter("slow", device);
-  int id = Submit("slow", {"print-scaling=fill"}, dir_.File("chart.png"));
+  const int id = AddPrinterAndSubmit("slow", device, {"print-scaling=fill"});
   ASSERT_GT(id, 0);
-
-  // Wait until the image data has begun: from then on the filter is
-  // blocked writing the page, which the pipe cannot hold.
+  // From the first image data on, the filter is blocked writing the page.
   int queued = 0;
-  for (int i = 0; i < 600 && queued <= 77; i++)
-  {
+  for (int i = 0; i < 600 && queued <= 77; i++, ioctl(fd, FIONREAD, &queued))
     std::this_thread::sleep_for(50ms);
-    ioctl(fd, FIONREAD, &queued);
-  }
   ASSERT_GT(queued, 77) << "the image data did not reach the device\n" << JobLog(id);
   ASSERT_EQ(JobState(id), IPP_JSTATE_PROCESSING);
-  CommandResult cancel = Client({"cancel", "slow-" + std::to_string(id)});
+  const CommandResult cancel = Client({"cancel", "slow-" + std::to_string(id)});
   ASSERT_EQ(cancel.status, 0) << cancel.err;
-
-  // Read what the printer gets until every writer has closed the pipe.
+  // What the printer gets, until every writer has closed the pipe.
   std::string got;
   char buf[65536];
-  pollfd p{fd, POLLIN, 0};
-  for (;;)
+  for (pollfd p{fd, POLLIN, 0}; poll(&p, 1, 20000) == 1; p.revents = 0)
   {
-    p.revents = 0;
-    if (poll(&p, 1, 20000) != 1)
-      break;
-    ssize_t n = read(fd, buf, sizeof(buf));
+    const ssize_t n = read(fd, buf, sizeof(buf));
     if (n > 0)
       got.append(buf, (size_t)n);
     else if (n == 0 || errno != EAGAIN)
       break;
   }
   close(fd);
-
   EXPECT_EQ(WaitForJob(id), IPP_JSTATE_CANCELED);
-  const size_t fullPage = 1800u * 1200 * 3 + 95;
   ASSERT_GT(got.size(), 77u + 18);
-  EXPECT_LT(got.size(), fullPage) << "the page was sent whole: the cancel came too late";
+  EXPECT_LT(got.size(), 1800u * 1200 * 3 + 95) << "the page was sent whole: the cancel came too late";
   EXPECT_EQ(got.compare(0, 7, "\x1B\x1E\x00\x00\x00\x0C\x00", 7), 0);
   EXPECT_EQ(got.compare(66, 6, "\x1B\xEA\x00\x00\x00\x00", 6), 0);
-  EXPECT_EQ(std::vector<unsigned char>(got.end() - 18, got.end()), EndBlocks());
-  // The job is marked cancelled at once; the filter's end is logged when
-  // cupsd has reaped it.
+  EXPECT_EQ(got.substr(got.size() - 18), kEndBlocks);
+  // The filter's end is logged once cupsd has reaped it.
   std::string log = JobLog(id);
-  for (int i = 0; i < 100 && log.find("rastertokelvo) ") == std::string::npos; i++)
-  {
+  for (int i = 0; i < 100 && log.find("rastertokelvo) ") == std::string::npos; i++, log = JobLog(id))
     std::this_thread::sleep_for(100ms);
-    log = JobLog(id);
-  }
   EXPECT_NE(log.find("anceled by"), std::string::npos) << log;
   EXPECT_EQ(log.find("crashed"), std::string::npos) << log;
   EXPECT_NE(log.find("rastertokelvo) exited with no errors"), std::string::npos) << log;

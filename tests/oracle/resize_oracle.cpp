@@ -4,204 +4,101 @@
 
 #include "page_buffers.h"
 
+#include <algorithm>
 #include <cstring>
-#include <memory>
-#include <new>
-
-namespace {
-
-int OracleMin(int x, int y) { return x <= y ? x : y; }
-
-long long OracleCalcLCM(long long a, long long b)
-{
-  if (a <= 0 || b <= 0)
-    return 0;
-  const long long L = a >= b ? a : b;
-  const long long s = a >= b ? b : a;
-  long long sum = s;
-  while (sum % L != 0)
-    sum += s;
-  return sum;
-}
-
-// Scratch picture of n bytes, or null when the memory is not there.
-std::unique_ptr<unsigned char[]> Scratch(size_t n)
-{
-  return std::unique_ptr<unsigned char[]>(new (std::nothrow) unsigned char[n]);
-}
+#include <vector>
 
 // (iMagnification + 100) / 100.0, formed without int overflow.
-double Magnification(int iMagnification)
-{
-  return (double)((long long)iMagnification + 100) / 100.0;
-}
+static double Magnification(int m) { return (double)((long long)m + 100) / 100.0; }
 
-// Reduced size along one axis: the product truncated, never above n.  A
-// size under 1 pixel (a reduction by 100 % or more, or a tiny page) is
-// raised to 1 so that the grid stays defined.
-int ReducedSize(double Magnification, int n)
+int OracleResizePicture(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMagnificationX, int iMagnificationY)
 {
-  double t = Magnification * n;
-  if (!(t >= 1.0))
-    return 1;
-  return (int)t;
-}
-
-}  // namespace
-
-int OracleResizePicture(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMagnificationX,
-                  int iMagnificationY)
-{
-  if (iMagnificationX == 0 && iMagnificationY == 0)
+  // Not a reduction, and samples need right and lower neighbours.
+  if ((iMagnificationX == 0 && iMagnificationY == 0) || iMagnificationX < 0 || iMagnificationY < 0 || biWidth < 3 ||
+      biHeight < 3)
     return 0;
-  // A reduction is not this function's job, and a picture under 3 pixels
-  // has no room for the right and lower neighbours of its samples.
-  if (iMagnificationX < 0 || iMagnificationY < 0 || biWidth < 3 || biHeight < 3)
-    return 0;
-
-  const double MagnificationX = Magnification(iMagnificationX);
-  const double MagnificationY = Magnification(iMagnificationY);
-  const double bx = 1.0 / MagnificationX;
-  const double by = 1.0 / MagnificationY;
-  // The enlarged size only serves for the margins; keep it in 64 bits, as
-  // the product of a large percentage and a wide page may pass 2^31.
-  const long long tarWidth = (long long)(MagnificationX * biWidth);
-  const long long tarHeight = (long long)(MagnificationY * biHeight);
-  const long long left = (tarWidth - biWidth) / 2;
-  const long long top = (tarHeight - biHeight) / 2;
-
-  const size_t rowBytes = 3 * (size_t)biWidth;
-  std::unique_ptr<unsigned char[]> scratch = Scratch(rowBytes * biHeight);
-  if (!scratch)
-    return kStageNoMemory;
-
+  const double MagX = Magnification(iMagnificationX), MagY = Magnification(iMagnificationY);
+  const double bx = 1.0 / MagX, by = 1.0 / MagY;
+  // The margins of the enlarged picture, in 64 bits for large percentages.
+  const long long left = ((long long)(MagX * biWidth) - biWidth) / 2;
+  const long long top = ((long long)(MagY * biHeight) - biHeight) / 2;
+  const size_t row = 3 * (size_t)biWidth;
+  std::vector<unsigned char> out(row * biHeight);
   double y2 = top * by;
-  for (int y = 0; y < biHeight; y++)
+  for (int y = 0; y < biHeight; y++, y2 += by)
   {
     const int iy = (int)y2;
     const double py = y2 - iy;
-    // An axis that is not scaled samples its last pixel exactly, with a
-    // lower neighbour of weight 0 one past the edge: read the edge instead.
-    const int iy0 = iy < biHeight - 1 ? iy : biHeight - 1;
-    const int iy1 = iy + 1 < biHeight - 1 ? iy + 1 : biHeight - 1;
-    const unsigned char *row0 = pSrcBitmap + (size_t)iy0 * rowBytes;
-    const unsigned char *row1 = pSrcBitmap + (size_t)iy1 * rowBytes;
-    unsigned char *out = scratch.get() + (size_t)y * rowBytes;
-
+    // An unscaled axis samples its last pixel with weight 0 on the one past
+    // the edge: read the edge instead.
+    const unsigned char *r0 = pSrcBitmap + std::min(iy, biHeight - 1) * row;
+    const unsigned char *r1 = pSrcBitmap + std::min(iy + 1, biHeight - 1) * row;
     double x2 = left * bx;
-    for (int x = 0; x < biWidth; x++)
+    for (int x = 0; x < biWidth; x++, x2 += bx)
     {
       const int ix = (int)x2;
       const double px = x2 - ix;
-      const int ix0 = ix < biWidth - 1 ? ix : biWidth - 1;
-      const int ix1 = ix + 1 < biWidth - 1 ? ix + 1 : biWidth - 1;
-      const double pxy = px * py;
+      const int x0 = 3 * std::min(ix, biWidth - 1), x1 = 3 * std::min(ix + 1, biWidth - 1);
       for (int i = 0; i < 3; i++)
       {
-        const int P00 = row0[3 * ix0 + i];
-        const int P10 = row0[3 * ix1 + i];
-        const int P01 = row1[3 * ix0 + i];
-        const int P11 = row1[3 * ix1 + i];
-        const double v = (double)(P00 - P10 - P01 + P11) * pxy + (double)(P10 - P00) * px +
+        const int P00 = r0[x0 + i], P10 = r0[x1 + i], P01 = r1[x0 + i], P11 = r1[x1 + i];
+        const double v = (double)(P00 - P10 - P01 + P11) * (px * py) + (double)(P10 - P00) * px +
                          (double)(P01 - P00) * py + (double)P00;
-        out[3 * x + i] = ClampByte((int)v);
+        out[y * row + 3 * x + i] = ClampByte((int)v);
       }
-      x2 += bx;
     }
-    y2 += by;
   }
-
-  memcpy(pSrcBitmap, scratch.get(), rowBytes * biHeight);
+  memcpy(pSrcBitmap, out.data(), out.size());
   return 0;
 }
 
-int OracleResizePictureAverage(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMagnificationX,
-                         int iMagnificationY)
+// One axis of the reduction: n source samples (stride apart, 3 bytes at
+// each) to t target samples; target j covers grid units j * U .. j * U + U - 1
+// of a grid of lcm(t, n) units, source p / S holds unit p.
+static void Reduce(const unsigned char *src, size_t srcStride, int n, unsigned char *dst, size_t dstStride, int t)
 {
-  if (iMagnificationX == 0 && iMagnificationY == 0)
-    return 0;
-  if (iMagnificationX > 0 || iMagnificationY > 0 || biWidth < 1 || biHeight < 1)
-    return 0;
-
-  const int tarWidth = ReducedSize(Magnification(iMagnificationX), biWidth);
-  const int tarHeight = ReducedSize(Magnification(iMagnificationY), biHeight);
-
-  const size_t tarRowBytes = 3 * (size_t)tarWidth;
-  std::unique_ptr<unsigned char[]> middle = Scratch(tarRowBytes * biHeight);
-  std::unique_ptr<unsigned char[]> result = Scratch(tarRowBytes * tarHeight);
-  if (!middle || !result)
-    return kStageNoMemory;
-
-  // Along rows: target pixel j covers grid units j * U to j * U + U - 1,
-  // source pixel p / S holds unit p.  U and S are the page sizes divided
-  // by their common divisor and fit an int; the grid and the unit positions
-  // can pass 2^31 for large coprime sizes and are kept in 64 bits.
+  long long G = n;
+  while (G % t != 0)
+    G += n;
+  const int U = (int)(G / t), S = (int)(G / n);
+  for (int j = 0; j < t; j++)
   {
-    const long long G = OracleCalcLCM(tarWidth, biWidth);
-    const int U = (int)(G / tarWidth);
-    const int S = (int)(G / biWidth);
-    const size_t srcRowBytes = 3 * (size_t)biWidth;
-    for (int i = 0; i < biHeight; i++)
+    long sum[3] = {0, 0, 0};
+    for (int l = 0; l < U;)
     {
-      const unsigned char *src = pSrcBitmap + (size_t)i * srcRowBytes;
-      unsigned char *dst = middle.get() + (size_t)i * tarRowBytes;
-      for (int j = 0; j < tarWidth; j++)
-      {
-        long tmp_r = 0, tmp_g = 0, tmp_b = 0;
-        int l = 0;
-        while (l < U)
-        {
-          const long long p = (long long)j * U + l;
-          const unsigned char *s = src + 3 * (size_t)(p / S);
-          const int num = OracleMin(U - l, S - (int)(p % S));
-          tmp_r += (long)num * s[0];
-          tmp_g += (long)num * s[1];
-          tmp_b += (long)num * s[2];
-          l += num;
-        }
-        dst[3 * j] = (unsigned char)(tmp_r / U);
-        dst[3 * j + 1] = (unsigned char)(tmp_g / U);
-        dst[3 * j + 2] = (unsigned char)(tmp_b / U);
-      }
+      const long long p = (long long)j * U + l;
+      const int num = std::min(U - l, S - (int)(p % S));
+      for (int c = 0; c < 3; c++)
+        sum[c] += (long)num * src[(size_t)(p / S) * srcStride + c];
+      l += num;
     }
+    for (int c = 0; c < 3; c++)
+      dst[j * dstStride + c] = (unsigned char)std::min((int)(sum[c] / U), 255);
   }
+}
 
-  // Along columns of the row-reduced picture, the same walk.
-  {
-    const long long G = OracleCalcLCM(tarHeight, biHeight);
-    const int U = (int)(G / tarHeight);
-    const int S = (int)(G / biHeight);
-    for (int i = 0; i < tarHeight; i++)
-    {
-      unsigned char *dst = result.get() + (size_t)i * tarRowBytes;
-      for (int j = 0; j < tarWidth; j++)
-      {
-        long tmp_r = 0, tmp_g = 0, tmp_b = 0;
-        int l = 0;
-        while (l < U)
-        {
-          const long long p = (long long)i * U + l;
-          const unsigned char *s = middle.get() + (size_t)(p / S) * tarRowBytes + 3 * (size_t)j;
-          const int num = OracleMin(U - l, S - (int)(p % S));
-          tmp_r += (long)num * s[0];
-          tmp_g += (long)num * s[1];
-          tmp_b += (long)num * s[2];
-          l += num;
-        }
-        dst[3 * j] = (unsigned char)OracleMin((int)(tmp_r / U), 255);
-        dst[3 * j + 1] = (unsigned char)OracleMin((int)(tmp_g / U), 255);
-        dst[3 * j + 2] = (unsigned char)OracleMin((int)(tmp_b / U), 255);
-      }
-    }
-  }
-
+int OracleResizePictureAverage(unsigned char *pSrcBitmap, int biWidth, int biHeight, int iMagnificationX,
+                               int iMagnificationY)
+{
+  if ((iMagnificationX == 0 && iMagnificationY == 0) || iMagnificationX > 0 || iMagnificationY > 0 || biWidth < 1 ||
+      biHeight < 1)
+    return 0;
+  // Truncated target sizes, raised to 1 pixel.
+  auto target = [](int m, int n) {
+    const double t = Magnification(m) * n;
+    return t >= 1.0 ? (int)t : 1;
+  };
+  const int tw = target(iMagnificationX, biWidth), th = target(iMagnificationY, biHeight);
+  const size_t row = 3 * (size_t)biWidth, trow = 3 * (size_t)tw;
+  std::vector<unsigned char> middle(trow * biHeight), result(trow * th);
+  for (int i = 0; i < biHeight; i++)
+    Reduce(pSrcBitmap + i * row, 3, biWidth, &middle[i * trow], 3, tw);
+  for (int j = 0; j < tw; j++)
+    Reduce(&middle[3 * j], trow, biHeight, &result[3 * j], trow, th);
   // White page, the result in its middle.
-  const size_t pageRowBytes = 3 * (size_t)biWidth;
-  memset(pSrcBitmap, 255, pageRowBytes * biHeight);
-  const int left = biWidth / 2 - tarWidth / 2;
-  const int top = biHeight / 2 - tarHeight / 2;
-  for (int i = 0; i < tarHeight; i++)
-    memcpy(pSrcBitmap + (size_t)(top + i) * pageRowBytes + 3 * (size_t)left,
-           result.get() + (size_t)i * tarRowBytes, tarRowBytes);
+  memset(pSrcBitmap, 255, row * biHeight);
+  const int left = biWidth / 2 - tw / 2, top = biHeight / 2 - th / 2;
+  for (int i = 0; i < th; i++)
+    memcpy(pSrcBitmap + (top + i) * row + 3 * left, &result[i * trow], trow);
   return 0;
 }

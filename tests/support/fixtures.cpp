@@ -6,13 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <random>
 #include <fstream>
+#include <random>
 #include <signal.h>
 #include <sstream>
 #include <sys/resource.h>
@@ -24,11 +21,9 @@ TempDir::TempDir()
 {
   const char *base = getenv("TMPDIR");
   std::string templ = std::string(base && *base ? base : "/tmp") + "/kelvo-test-XXXXXX";
-  std::vector<char> buf(templ.begin(), templ.end());
-  buf.push_back('\0');
-  if (mkdtemp(buf.data()) == nullptr)
+  if (mkdtemp(templ.data()) == nullptr)
     throw std::runtime_error("mkdtemp failed");
-  path_ = buf.data();
+  path_ = templ;
 }
 
 TempDir::~TempDir()
@@ -42,24 +37,17 @@ std::vector<unsigned char> RandomBytes(size_t n, uint32_t seed)
   std::mt19937 gen(seed);
   std::vector<unsigned char> bytes(n);
   for (unsigned char &b : bytes)
-    b = (unsigned char)(gen() & 0xff);
+    b = (unsigned char)gen();
   return bytes;
 }
 
-RasterPage RgbPage(unsigned w, unsigned h,
-                   const std::function<void(unsigned x, unsigned y, unsigned char *rgb)> &pixel)
+RasterPage RgbPage(unsigned w, unsigned h, const std::function<void(unsigned, unsigned, unsigned char *)> &pixel)
 {
   RasterPage page{RgbRasterHeader(w, h), std::vector<unsigned char>(3 * (size_t)w * h, 128)};
-  if (pixel)
-    for (unsigned y = 0; y < h; y++)
-      for (unsigned x = 0; x < w; x++)
-        pixel(x, y, &page.data[3 * ((size_t)y * w + x)]);
+  for (unsigned y = 0; pixel && y < h; y++)
+    for (unsigned x = 0; x < w; x++)
+      pixel(x, y, &page.data[3 * ((size_t)y * w + x)]);
   return page;
-}
-
-RasterPage RgbPageFrom(unsigned w, unsigned h, const std::vector<unsigned char> &rgb)
-{
-  return RasterPage{RgbRasterHeader(w, h), rgb};
 }
 
 void WriteRaster(const std::string &path, const std::vector<RasterPage> &pages, cups_mode_t mode)
@@ -67,12 +55,11 @@ void WriteRaster(const std::string &path, const std::vector<RasterPage> &pages, 
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0) << path;
   cups_raster_t *ras = cupsRasterOpen(fd, mode);
-  ASSERT_NE(ras, nullptr);
   for (const RasterPage &page : pages)
   {
     cups_page_header2_t header = page.header;
     ASSERT_TRUE(cupsRasterWriteHeader2(ras, &header)) << "libcups refused the header";
-    unsigned bpl = page.header.cupsBytesPerLine;
+    const unsigned bpl = header.cupsBytesPerLine;
     for (size_t off = 0; bpl > 0 && off + bpl <= page.data.size(); off += bpl)
       ASSERT_EQ(cupsRasterWritePixels(ras, const_cast<unsigned char *>(&page.data[off]), bpl), bpl);
   }
@@ -83,7 +70,7 @@ void WriteRaster(const std::string &path, const std::vector<RasterPage> &pages, 
 void WriteRawRaster(const std::string &path, const std::vector<RasterPage> &pages)
 {
   std::ofstream f(path, std::ios::binary);
-  const uint32_t sync = CUPS_RASTER_SYNC;  // "RaS3": uncompressed, full header
+  const uint32_t sync = CUPS_RASTER_SYNC;
   f.write(reinterpret_cast<const char *>(&sync), sizeof(sync));
   for (const RasterPage &page : pages)
   {
@@ -95,33 +82,22 @@ void WriteRawRaster(const std::string &path, const std::vector<RasterPage> &page
 std::vector<unsigned char> RasterBytes(const std::vector<RasterPage> &pages, cups_mode_t mode)
 {
   TempDir dir;
-  std::string path = dir.File("job.ras");
-  WriteRaster(path, pages, mode);
-  std::string s = ReadFile(path);
+  WriteRaster(dir.File("job.ras"), pages, mode);
+  const std::string s = ReadFile(dir.File("job.ras"));
   return std::vector<unsigned char>(s.begin(), s.end());
 }
 
 void WritePpd(const std::string &path, const std::map<std::string, std::string> &defaults)
 {
   std::ofstream f(path);
-  f << "*PPD-Adobe: \"4.3\"\n"
-       "*FormatVersion: \"4.3\"\n"
-       "*FileVersion: \"1.0\"\n"
-       "*LanguageVersion: English\n"
-       "*LanguageEncoding: ISOLatin1\n"
-       "*PCFileName: \"KELVOTST.PPD\"\n"
-       "*Manufacturer: \"Kelvo\"\n"
-       "*Product: \"(Kelvo Test)\"\n"
-       "*ModelName: \"Kelvo Test\"\n"
-       "*ShortNickName: \"Kelvo Test\"\n"
-       "*NickName: \"Kelvo Test\"\n"
-       "*PSVersion: \"(3010.000) 0\"\n"
-       "*ColorDevice: True\n"
+  f << "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n*LanguageVersion: English\n"
+       "*LanguageEncoding: ISOLatin1\n*PCFileName: \"KELVOTST.PPD\"\n*Manufacturer: \"Kelvo\"\n"
+       "*Product: \"(Kelvo Test)\"\n*ModelName: \"Kelvo Test\"\n*ShortNickName: \"Kelvo Test\"\n"
+       "*NickName: \"Kelvo Test\"\n*PSVersion: \"(3010.000) 0\"\n*ColorDevice: True\n"
        "*cupsFilter: \"application/vnd.cups-raster 0 rastertokelvo\"\n";
   for (const auto &[keyword, choice] : defaults)
   {
-    f << "*OpenUI *" << keyword << "/" << keyword << ": PickOne\n";
-    f << "*Default" << keyword << ": " << choice << "\n";
+    f << "*OpenUI *" << keyword << "/" << keyword << ": PickOne\n*Default" << keyword << ": " << choice << "\n";
     if (!choice.empty())
       f << "*" << keyword << " " << choice << "/" << choice << ": \"\"\n";
     f << "*CloseUI: *" << keyword << "\n";
@@ -141,7 +117,7 @@ bool WriteFd(int fd, const void *data, size_t len)
   const char *p = static_cast<const char *>(data);
   while (len > 0)
   {
-    ssize_t n = write(fd, p, len);
+    const ssize_t n = write(fd, p, len);
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
@@ -156,65 +132,34 @@ std::string FindProgram(const std::string &name)
 {
   if (name.find('/') != std::string::npos)
     return access(name.c_str(), X_OK) == 0 ? name : "";
-  std::string path = getenv("PATH") ? getenv("PATH") : "";
-  std::istringstream dirs(path + ":/usr/sbin:/sbin:/usr/bin:/bin");
+  std::istringstream dirs(std::string(getenv("PATH") ? getenv("PATH") : "") + ":/usr/sbin:/sbin:/usr/bin:/bin");
   for (std::string dir; std::getline(dirs, dir, ':');)
     if (!dir.empty() && access((dir + "/" + name).c_str(), X_OK) == 0)
       return dir + "/" + name;
   return "";
 }
 
-// Fork and exec program with args: standard input from inFd, or from
-// inPath when inFd is -1, standard output and error into files; setup runs
-// in the child just before the exec.
+// Fork and exec: standard input from inFd (or inPath), output to outFd (or
+// outPath), errors to errPath; setup runs in the child before the exec.
 static pid_t Spawn(const std::string &program, const std::vector<std::string> &args, int inFd,
-                   const std::string &inPath, const std::string &outPath, const std::string &errPath,
+                   const std::string &inPath, int outFd, const std::string &outPath, const std::string &errPath,
                    const std::function<void()> &setup)
 {
-  pid_t pid = fork();
-  if (pid == 0)
-  {
-    int in = inFd >= 0 ? inFd : open(inPath.c_str(), O_RDONLY);
-    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0)
-      _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    setup();
-    std::vector<char *> argv;
-    for (const std::string &a : args)
-      argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+  const pid_t pid = fork();
+  if (pid != 0)
+    return pid;
+  const int in = inFd >= 0 ? inFd : open(inPath.c_str(), O_RDONLY);
+  const int out = outFd >= 0 ? outFd : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
     _exit(127);
-  }
-  return pid;
-}
-
-// The filter with the invocation's arguments, limits and PPD variable.
-static pid_t SpawnFilter(const FilterInvocation &inv, int stdinFd, const std::string &outPath,
-                         const std::string &errPath)
-{
-  std::vector<std::string> args = {"rastertokelvo", "42", "user", "title", "1", inv.options};
-  if (inv.file)
-    args.push_back(*inv.file);
-  return Spawn(KELVO_FILTER_PATH, inv.argv ? *inv.argv : args, stdinFd, inv.stdinPath, outPath, errPath, [&] {
-    if (inv.closeStdout)
-      close(1);
-    if (inv.memoryLimit > 0)
-    {
-      struct rlimit limit = {(rlim_t)inv.memoryLimit, (rlim_t)inv.memoryLimit};
-      setrlimit(RLIMIT_AS, &limit);
-    }
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGPIPE, SIG_DFL);
-    if (inv.ppd)
-      setenv("PPD", inv.ppd->c_str(), 1);
-    else
-      unsetenv("PPD");
-  });
+  setup();
+  std::vector<char *> argv;
+  for (const std::string &a : args)
+    argv.push_back(const_cast<char *>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(program.c_str(), argv.data());
+  _exit(127);
 }
 
 static FilterResult Collect(pid_t pid, const std::string &outPath, const std::string &errPath)
@@ -226,10 +171,8 @@ static FilterResult Collect(pid_t pid, const std::string &outPath, const std::st
   {
   }
   result.maxRssKb = usage.ru_maxrss;
-  if (WIFEXITED(wstatus))
-    result.status = WEXITSTATUS(wstatus);
-  else if (WIFSIGNALED(wstatus))
-    result.signal = WTERMSIG(wstatus);
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  result.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
   struct stat st;
   if (stat(outPath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
     result.out = ReadFile(outPath);
@@ -237,47 +180,36 @@ static FilterResult Collect(pid_t pid, const std::string &outPath, const std::st
   return result;
 }
 
-FilterResult RunFilter(const FilterInvocation &inv)
+static RunningFilter Start(const FilterInvocation &inv, const std::string &dir, bool pipeInput)
 {
-  TempDir dir;
-  std::string outPath = inv.stdoutPath.empty() ? dir.File("out.prn") : inv.stdoutPath;
-  std::string errPath = dir.File("err.log");
-  pid_t pid = SpawnFilter(inv, -1, outPath, errPath);
-  return Collect(pid, outPath, errPath);
-}
-
-CommandResult RunCommand(const std::vector<std::string> &argv, const std::vector<std::string> &env)
-{
-  const std::string program = FindProgram(argv.at(0));
-  if (program.empty())
-  {
-    CommandResult result;
-    result.err = argv[0] + ": not found";
-    return result;
-  }
-  TempDir dir;
-  pid_t pid = Spawn(program, argv, -1, "/dev/null", dir.File("out"), dir.File("err"), [&] {
-    for (const std::string &entry : env)
-      putenv(const_cast<char *>(entry.c_str()));
-  });
-  return Collect(pid, dir.File("out"), dir.File("err"));
-}
-
-RunningFilter StartFilter(const FilterInvocation &inv, const std::string &dir)
-{
-  RunningFilter run;
-  int fds[2];
-  if (pipe(fds) != 0)
+  RunningFilter run{.outPath = inv.stdoutPath.empty() ? dir + "/out.prn" : inv.stdoutPath, .errPath = dir + "/err.log"};
+  int fds[2] = {-1, -1};
+  if (pipeInput && pipe2(fds, O_CLOEXEC) != 0)
     return run;
-  run.outPath = dir + "/out.prn";
-  run.errPath = dir + "/err.log";
-  // The test side of the pipe must not leak into the child.
-  fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-  run.pid = SpawnFilter(inv, fds[0], run.outPath, run.errPath);
-  close(fds[0]);
+  std::vector<std::string> args = {"rastertokelvo", "42", "user", "title", "1", inv.options};
+  if (inv.file)
+    args.push_back(*inv.file);
+  run.pid = Spawn(KELVO_FILTER_PATH, inv.argv.value_or(args), fds[0], inv.stdinPath, inv.stdoutFd, run.outPath,
+                  run.errPath, [&] {
+                    if (inv.closeStdout)
+                      close(1);
+                    const struct rlimit limit = {(rlim_t)inv.memoryLimit, (rlim_t)inv.memoryLimit};
+                    if (inv.memoryLimit > 0)
+                      setrlimit(RLIMIT_AS, &limit);
+                    signal(SIGTERM, SIG_DFL);
+                    signal(SIGPIPE, SIG_DFL);
+                    if (inv.ppd)
+                      setenv("PPD", inv.ppd->c_str(), 1);
+                    else
+                      unsetenv("PPD");
+                  });
+  if (pipeInput)
+    close(fds[0]);
   run.stdinFd = fds[1];
   return run;
 }
+
+RunningFilter StartFilter(const FilterInvocation &inv, const std::string &dir) { return Start(inv, dir, true); }
 
 FilterResult WaitFilter(RunningFilter &run)
 {
@@ -287,39 +219,46 @@ FilterResult WaitFilter(RunningFilter &run)
   return Collect(run.pid, run.outPath, run.errPath);
 }
 
-const std::vector<unsigned char> &EndBlocks()
+FilterResult RunFilter(const FilterInvocation &inv)
 {
-  static const std::vector<unsigned char> end = {0x1B, 0x23, 0x00, 0x00, 0x00, 0x04, 0x00, 0xFF, 0xFF,
-                                                 0xFF, 0xFF, 0x1B, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00};
-  return end;
+  TempDir dir;
+  RunningFilter run = Start(inv, dir.path(), false);
+  return WaitFilter(run);
+}
+
+CommandResult RunCommand(const std::vector<std::string> &argv, const std::vector<std::string> &env)
+{
+  const std::string program = FindProgram(argv.at(0));
+  if (program.empty())
+    return CommandResult{.err = argv[0] + ": not found"};
+  TempDir dir;
+  const pid_t pid = Spawn(program, argv, -1, "/dev/null", -1, dir.File("out"), dir.File("err"), [&] {
+    for (const std::string &entry : env)
+      putenv(const_cast<char *>(entry.c_str()));
+  });
+  return Collect(pid, dir.File("out"), dir.File("err"));
 }
 
 std::vector<PageBlocks> SplitPages(const std::string &out)
 {
   std::vector<PageBlocks> pages;
   const unsigned char *s = reinterpret_cast<const unsigned char *>(out.data());
-  size_t pos = 0;
-  while (pos < out.size())
+  for (size_t pos = 0; pos < out.size();)
   {
     if (out.size() - pos < 77)
     {
       ADD_FAILURE() << "stream ends inside the start blocks of page " << pages.size() + 1;
-      return pages;
+      break;
     }
-    PageBlocks page;
-    page.start.assign(s + pos, s + pos + 66);
-    page.sendCmd.assign(s + pos + 66, s + pos + 77);
-    size_t L = (size_t)page.sendCmd[6] << 24 | (size_t)page.sendCmd[7] << 16 |
-               (size_t)page.sendCmd[8] << 8 | page.sendCmd[9];
+    const unsigned char *p = s + pos;
+    const size_t L = (size_t)p[72] << 24 | (size_t)p[73] << 16 | (size_t)p[74] << 8 | p[75];
     if (out.size() - pos - 77 < L + 18)
     {
       ADD_FAILURE() << "stream ends inside page " << pages.size() + 1;
-      return pages;
+      break;
     }
-    page.data.assign(s + pos + 77, s + pos + 77 + L);
-    page.end.assign(s + pos + 77 + L, s + pos + 77 + L + 18);
-    pos += 77 + L + 18;
-    pages.push_back(std::move(page));
+    pages.push_back({{p, p + 66}, {p + 66, p + 77}, {p + 77, p + 77 + L}, std::string(out, pos + 77 + L, 18)});
+    pos += 95 + L;
   }
   return pages;
 }
@@ -328,8 +267,7 @@ std::vector<std::string> LinesWith(const std::string &err, const std::string &pr
 {
   std::vector<std::string> lines;
   std::istringstream in(err);
-  std::string line;
-  while (std::getline(in, line))
+  for (std::string line; std::getline(in, line);)
     if (line.compare(0, prefix.size(), prefix) == 0)
       lines.push_back(line);
   return lines;

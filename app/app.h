@@ -22,16 +22,10 @@ bool KelvoWriteLine(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_
 bool KelvoEndPage(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device, unsigned page);
 bool KelvoEndJob(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *device);
 
-// Why a request's vendor setting (job or printer default) cannot be used,
-// or an empty string when every one present is in range.  *bad is the
-// offending attribute.
-std::string CheckVendorAttributes(ipp_t *request, bool defaults, ipp_attribute_t **bad);
-
 // The localised labels of the vendor settings (an Apple .strings text).
 const char *kVendorStringsText();
 
-// documents.cpp: the formats the printer takes and the filters PAPPL lacks.
-bool IsSupportedFormat(const char *format);
+// documents.cpp: the filters PAPPL lacks.
 void AddDocumentFilters(pappl_system_t *system);
 
 // web.cpp: the "Last Print" preview.  A printer's last page is kept as a

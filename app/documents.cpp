@@ -222,18 +222,7 @@ bool PdfFilter(pappl_job_t *job, pappl_device_t *device, void *)
   return ok || papplJobIsCanceled(job);
 }
 
-const char *const kFormats[] = {"application/pdf", "image/jpeg", "image/png", "image/pwg-raster", "image/urf",
-                                "application/octet-stream"};
-
 } // namespace
-
-bool IsSupportedFormat(const char *format)
-{
-  for (const char *f : kFormats)
-    if (!strcmp(format, f))
-      return true;
-  return false;
-}
 
 void AddDocumentFilters(pappl_system_t *system)
 {

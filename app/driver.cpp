@@ -64,10 +64,11 @@ const VendorSetting kVendor[] = {
     {"kelvo-color-table", &PrintSettings::directmap, kSwitch, 0, 1, "Colour table"},
 };
 
-// A setting's value from its text as PAPPL keeps it; false when the text
-// is not a value of the setting.
-bool ParseVendor(const VendorSetting &v, const char *text, int *value)
+// A setting's value from its text as PAPPL keeps it.  Numbers beyond the
+// range are clamped; *why says what was wrong with the text, if anything.
+int ParseVendor(const VendorSetting &v, const char *text, const char **why)
 {
+  *why = nullptr;
   switch (v.kind)
   {
     case kRange:
@@ -75,26 +76,30 @@ bool ParseVendor(const VendorSetting &v, const char *text, int *value)
       char *end;
       errno = 0;
       long n = strtol(text, &end, 10);
-      if (end == text || *end || errno || n < v.min || n > v.max)
-        return false;
-      *value = (int)n;
-      return true;
+      if (end == text || *end)
+      {
+        *why = "is not a number";
+        return 0;
+      }
+      if (errno || n < v.min || n > v.max)
+      {
+        *why = "is out of range";
+        return n < v.min ? v.min : v.max;
+      }
+      return (int)n;
     }
     case kKeyword:
       for (int i = 0; i <= v.max - v.min; i++)
         if (!strcmp(text, kPrintModes[i]))
-        {
-          *value = v.min + i;
-          return true;
-        }
-      return false;
+          return v.min + i;
+      *why = "is not a choice of the setting";
+      return v.min;
     case kSwitch:
       if (strcmp(text, "true") && strcmp(text, "false"))
-        return false;
-      *value = !strcmp(text, "true");
-      return true;
+        *why = "is neither true nor false";
+      return !strcmp(text, "true");
   }
-  return false;
+  return 0;
 }
 
 // The process-wide pipeline (page buffers, generator, output) serves one
@@ -141,20 +146,21 @@ void DeviceFailed(AppJob *j)
 }
 
 // The job's settings: the vendor values PAPPL hands over (the job's own or
-// the printer's defaults); a value out of range is logged and left at 0.
+// the printer's defaults).  PAPPL 1.3 checks neither their type nor their
+// range, so a value out of range is clamped and a value that is none of
+// the setting's is left at 0, each with a log line.
 PrintSettings SettingsFor(pappl_job_t *job, const pappl_pr_options_t *options)
 {
   PrintSettings s;
   for (const VendorSetting &v : kVendor)
   {
     const char *text = cupsGetOption(v.name, options->num_vendor, options->vendor);
-    int value = 0;
-    if (text && !ParseVendor(v, text, &value))
-    {
-      papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s=%s is not a value of the setting, using 0", v.name, text);
-      value = 0;
-    }
-    s.*v.field = value;
+    if (text == nullptr)
+      continue;
+    const char *why;
+    s.*v.field = ParseVendor(v, text, &why);
+    if (why)
+      papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s=%s %s, using %d.", v.name, text, why, s.*v.field);
   }
   s.monochrome = options->print_color_mode == PAPPL_COLOR_MODE_MONOCHROME;
   return s;
@@ -339,43 +345,6 @@ bool KelvoEndJob(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
     }
   }
   return ok;
-}
-
-std::string CheckVendorAttributes(ipp_t *request, bool defaults, ipp_attribute_t **bad)
-{
-  for (const VendorSetting &v : kVendor)
-  {
-    std::string name = std::string(v.name) + (defaults ? "-default" : "");
-    ipp_attribute_t *attr = ippFindAttribute(request, name.c_str(), IPP_TAG_ZERO);
-    if (attr == nullptr)
-      continue;
-    *bad = attr;
-    const ipp_tag_t tag = ippGetValueTag(attr);
-    if (ippGetCount(attr) != 1)
-      return name + " takes one value";
-    switch (v.kind)
-    {
-      case kRange:
-        if (tag != IPP_TAG_INTEGER)
-          return name + " must be an integer";
-        if (ippGetInteger(attr, 0) < v.min || ippGetInteger(attr, 0) > v.max)
-          return name + " must be from " + std::to_string(v.min) + " to " + std::to_string(v.max);
-        break;
-      case kKeyword:
-      {
-        int value;
-        if ((tag != IPP_TAG_KEYWORD && tag != IPP_TAG_NAME) || !ParseVendor(v, ippGetString(attr, 0, nullptr), &value))
-          return name + " must be soft or normal";
-        break;
-      }
-      case kSwitch:
-        if (tag != IPP_TAG_BOOLEAN)
-          return name + " must be true or false";
-        break;
-    }
-  }
-  *bad = nullptr;
-  return {};
 }
 
 bool KelvoDriver(pappl_system_t *, const char *driver_name, const char *, const char *, pappl_pr_driver_data_t *data,

@@ -61,39 +61,6 @@ std::string StatePath(const char *suffix)
   return std::string(tmp) + "/" + kBaseName + uid + suffix;
 }
 
-// Refuses, before PAPPL takes the document, what the printer cannot print:
-// document formats it has no filter for, and print settings out of range.
-bool CheckOperation(pappl_client_t *client, void *)
-{
-  ipp_t *request = papplClientGetRequest(client);
-  const ipp_op_t op = papplClientGetOperation(client);
-  if (op == IPP_OP_PRINT_JOB || op == IPP_OP_VALIDATE_JOB || op == IPP_OP_SEND_DOCUMENT ||
-      op == IPP_OP_CREATE_JOB)
-  {
-    ipp_attribute_t *format = ippFindAttribute(request, "document-format", IPP_TAG_MIMETYPE);
-    if (format && op != IPP_OP_CREATE_JOB && !IsSupportedFormat(ippGetString(format, 0, nullptr)))
-    {
-      papplClientRespondIPP(client, IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED, "Documents of type %s cannot be printed.",
-                            ippGetString(format, 0, nullptr));
-      papplClientRespondIPPUnsupported(client, format);
-      return true;
-    }
-  }
-  const bool jobOp = op == IPP_OP_PRINT_JOB || op == IPP_OP_VALIDATE_JOB || op == IPP_OP_CREATE_JOB;
-  if (jobOp || op == IPP_OP_SET_PRINTER_ATTRIBUTES)
-  {
-    ipp_attribute_t *bad = nullptr;
-    std::string why = CheckVendorAttributes(request, !jobOp, &bad);
-    if (!why.empty())
-    {
-      papplClientRespondIPP(client, IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES, "%s.", why.c_str());
-      papplClientRespondIPPUnsupported(client, bad);
-      return true;
-    }
-  }
-  return false;
-}
-
 pappl_system_t *CreateSystem(int num_options, cups_option_t *options, void *)
 {
   const char *val;
@@ -145,7 +112,6 @@ pappl_system_t *CreateSystem(int num_options, cups_option_t *options, void *)
   papplSystemSetPrinterDrivers(system, 1, Drivers, AutoAdd, AddPreviewLink, KelvoDriver, nullptr);
   papplSystemSetFooterHTML(system, kFooter);
   papplSystemAddStringsData(system, "/kelvo-en.strings", "en", kVendorStringsText());
-  papplSystemSetOperationCallback(system, CheckOperation, nullptr);
   AddDocumentFilters(system);
   SetPreviewDirectory(spool);
   AddPreviewPages(system);

@@ -59,7 +59,7 @@ const VendorSetting kVendor[] = {
     {"kelvo-blue", &PrintSettings::stp_blue, kRange, -10, 10, "Blue"},
     {"kelvo-sharpness", &PrintSettings::stp_sharpness, kRange, -4, 4, "Sharpness (-4 off)"},
     {"kelvo-resize", &PrintSettings::stp_resize, kRange, -20, 20, "Resize (percent)"},
-    {"kelvo-print-mode", &PrintSettings::print_mode, kKeyword, 0, 1, "Print mode"},
+    {"kelvo-print-mode", &PrintSettings::print_mode, kKeyword, 0, 1, "Tone tables (print mode)"},
     {"kelvo-cut-mode", &PrintSettings::multi_chop, kRange, 0, 3, "Cut mode (0 printer default)"},
     {"kelvo-color-table", &PrintSettings::directmap, kSwitch, 0, 1, "Colour table"},
 };

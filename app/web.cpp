@@ -86,7 +86,7 @@ bool PreviewPage(pappl_client_t *client, void *)
     cupsFreeOptions(num_form, form);
   }
 
-  papplClientRespond(client, HTTP_STATUS_OK, nullptr, "text/html", 0, 0);
+  // The printer header sends the HTTP response itself.
   papplClientHTMLPrinterHeader(client, printer, "Last Print", 0, nullptr, nullptr);
   if (status)
     papplClientHTMLPrintf(client, "<div class=\"banner\">%s</div>\n", status);

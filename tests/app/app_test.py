@@ -31,6 +31,8 @@ def run(*args, **kw):
 
 
 class Server:
+    started = []
+
     def __init__(self, listen="127.0.0.1"):
         self.dir = tempfile.mkdtemp(prefix="kelvo-app-")
         self.env = dict(os.environ, SNAP_COMMON=self.dir)
@@ -41,6 +43,7 @@ class Server:
         self.proc = subprocess.Popen([APP, "server", "-o", f"server-port={self.port}", "-o", f"listen-hostname={listen}",
                                       "-o", f"log-file={self.log}", "-o", "log-level=info"], env=self.env,
                                      stdout=subprocess.DEVNULL, stderr=open(f"{self.dir}/stderr", "w"))
+        Server.started.append(self)
         for _ in range(100):
             try:
                 socket.create_connection(("127.0.0.1", self.port), 0.2).close()
@@ -91,11 +94,13 @@ class Server:
         return state, open(out, "rb").read()
 
     def stop(self):
-        self.proc.send_signal(signal.SIGTERM)
-        try:
-            self.proc.wait(10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
         subprocess.run(["rm", "-rf", self.dir])
 
 
@@ -283,7 +288,7 @@ def test_web(work):
         time.sleep(0.2)
     check(status == 200 and png.startswith(b"\x89PNG"), "an administrator (localhost) gets the preview PNG")
     _, page = fetch(f"{base}/kelvo/printing")
-    labels = [l for l in ("Brightness", "Sharpness (-4 off)", "Resize (percent)", "Print mode", "Colour table") if l.encode() not in page]
+    labels = [l for l in ("Brightness", "Sharpness (-4 off)", "Resize (percent)", "Tone tables (print mode)", "Colour table") if l.encode() not in page]
     check(not labels, f"the printing defaults page labels the vendor settings (missing: {labels})")
     _, home = fetch(f"{base}/kelvo")
     check(b"/kelvo-preview?1" in home and b"rastertokelvo" in home, "the printer page links the Last Print page and shows the footer")
@@ -319,6 +324,10 @@ def test_ipp(work):
 
 
 with tempfile.TemporaryDirectory(prefix="kelvo-app-work-") as work:
-    {"print": test_print, "bad": test_bad, "web": test_web, "ipp": test_ipp}[GROUP](work)
+    try:
+        {"print": test_print, "bad": test_bad, "web": test_web, "ipp": test_ipp}[GROUP](work)
+    finally:
+        for server in Server.started:
+            server.stop()
 print(f"{len(failures)} failure(s)")
 sys.exit(1 if failures else 0)

@@ -312,14 +312,21 @@ def test_ipp(work):
         f"{work}/chart.pdf")
     os.makedirs(ARTEFACTS, exist_ok=True)
     uri = f"ipp://127.0.0.1:{srv.port}/ipp/print/kelvo"
+    # The failures left come from PAPPL 1.3.1 and the printer (README, "IPP
+    # conformance"); any other failure is new.
+    known = {"RFC 8011 section 4.1.4: attributes-charset + attributes-natural-lang",
+             "RFC 8011 section 4.2.5: Get-Printer-Attributes Operation (default)",
+             "PWG 5100.12 section 6.2 - Required Printer Description Attributes",
+             "PWG 5100.14 section 5.1/5.2 - Required Operations and Attributes"}
     for suite in ("ipp-2.0.test", "ipp-everywhere.test"):
-        r = run("ipptool", "-t", "-T", "30", "-d", f"pdf_file={work}/chart.pdf", "-d", f"jpeg_file={work}/chart.jpg",
-                "-d", f"pwg_file={pwg(work, 'p', ['1', '1800', '1200'])}", uri, suite, cwd=work, timeout=600)
+        r = run("ipptool", "-t", "-I", "-T", "30", "-f", f"{work}/chart.jpg", "-d", f"pdf_file={work}/chart.pdf",
+                "-d", f"jpeg_file={work}/chart.jpg", "-d", f"pwg_file={pwg(work, 'p', ['1', '1800', '1200'])}",
+                uri, suite, cwd=work, timeout=600)
         open(f"{ARTEFACTS}/{suite}.txt", "w").write(r.stdout)
-        failed = re.findall(r"^\s*(.+?)\s+\[FAIL\]", r.stdout, re.M)
+        failed = set(re.findall(r"^\s*(.+?)\s+\[FAIL\]", r.stdout, re.M))
         passed = len(re.findall(r"\[PASS\]", r.stdout))
-        print(f"figure: {suite}: {passed} passed, {len(failed)} failed: {failed}")
-        check(passed > 0 and srv.alive(), f"{suite} ran against the printer and the server is up")
+        print(f"figure: {suite}: {passed} passed, {len(failed)} failed: {sorted(failed)}")
+        check(passed > 0 and failed <= known and srv.alive(), f"{suite}: no failures but the known ones {sorted(failed - known)}")
     srv.stop()
 
 

@@ -61,8 +61,14 @@ bool PreviewPage(pappl_client_t *client, void *)
   pappl_printer_t *printer = RequestedPrinter(client, &id);
   if (!printer)
     return papplClientRespond(client, HTTP_STATUS_NOT_FOUND, nullptr, nullptr, 0, 0);
+  // PAPPL's web pages let anyone in while no password is set; the preview
+  // is held to PAPPL's check for administrative requests (localhost, or an
+  // administrator authenticated by the auth service).
   if (!papplClientHTMLAuthorize(client))
     return true;
+  const http_status_t auth = papplClientIsAuthorized(client);
+  if (auth != HTTP_STATUS_CONTINUE)
+    return papplClientRespond(client, auth, nullptr, nullptr, 0, 0);
 
   const char *status = nullptr;
   if (papplClientGetMethod(client) == HTTP_STATE_POST)

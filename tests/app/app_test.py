@@ -237,6 +237,13 @@ def test_bad(work):
     check(state == "canceled" and got.endswith(END_BLOCKS) and len(got) < 8 * 20_001_695, f"cancel mid-job: "
           f"{state}, {len(got)} bytes ending with the end blocks")
 
+    # A second server on the same port must not run without listening.
+    other = tempfile.mkdtemp(prefix="kelvo-app-")
+    r = run(APP, "server", "-o", f"server-port={srv.port}", "-o", "listen-hostname=127.0.0.1", "-o",
+            f"log-file={other}/log", env=dict(os.environ, SNAP_COMMON=other), timeout=30)
+    run("rm", "-rf", other)
+    check(r.returncode != 0 and "cannot listen" in r.stderr, "a second server on a busy port exits with an error")
+
     # A device that fails: the job stops and the printer says so.
     srv.add("full", "file:///dev/full")
     state, _ = srv.submit("full", good)
@@ -296,7 +303,9 @@ def test_web(work):
           and screenshot(f"{base}/kelvo-preview?1", "preview"), f"chromium screenshots in {ARTEFACTS}")
     if remote:
         status, _ = fetch(f"http://{remote}:{srv.port}/kelvo-preview.png?1")
-        check(status in (401, 403), f"a client that may not administer the printer gets {status} for the preview")
+        page, html = fetch(f"http://{remote}:{srv.port}/kelvo-preview?1")
+        check(status in (401, 403) and b"kelvo-preview.png" not in html,
+              f"a client that may not administer the printer gets neither the preview ({status}) nor its page ({page})")
     else:
         print("skip: no address other than localhost for a non-administrator client")
     check(srv.alive(), "the server is still up")

@@ -39,9 +39,11 @@ void LogPageHeader(const cups_page_header_t *header);
 //   Begin(header)        checks the header, allocates the page, announces it,
 //                        sends the start blocks and starts the stage threads;
 //   Row(y), Advance(n)   the caller fills rows in order into Row(y) (3 bytes
-//                        a pixel, red, green, blue) and says how many are in;
-//   Finish(rows)         rows beyond the first rows delivered are white; runs the rest of the
-//                        pipeline and sends the data and the end blocks;
+//                        a pixel, red, green, blue) and says how many are in
+//                        (every 8 rows, as the filter does);
+//   Finish(rows)         the rows after the first `rows` are white; runs the
+//                        rest of the pipeline and sends the data and the end
+//                        blocks;
 //   Abandon()            closes a begun page with its end blocks alone, as a
 //                        cancel does.
 // A page begun and neither finished nor abandoned is abandoned when the

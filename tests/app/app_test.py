@@ -175,12 +175,18 @@ def test_print(work):
     run(CHART, "--size", "1800x2504", "--pages", "2", "--pdf", f"{work}/chart.pdf")
     run("gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=jpeg", "-r40", "-dLastPage=1",
         f"-sOutputFile={work}/chart.jpg", f"{work}/chart.pdf")
-    run("gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pnggray", "-r40", "-dLastPage=1",
-        f"-sOutputFile={work}/grey.png", f"{work}/chart.pdf")
+    for device in ("pnggray", "pngmono"):
+        run("gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", f"-sDEVICE={device}", "-r40", "-dLastPage=1",
+            f"-sOutputFile={work}/{device}.png", f"{work}/chart.pdf")
+    means = {}
     for doc, media, want in (("chart.jpg", 1200, [("1800x1200", "1")]), ("chart.png", 1200, [("1800x1200", "1")]),
-                             ("grey.png", 2504, [("1800x2504", "1")]), ("chart.pdf", 2504, [("1800x2504", "1")] * 2)):
+                             ("pnggray.png", 2504, [("1800x2504", "1")]), ("pngmono.png", 2504, [("1800x2504", "1")]),
+                             ("chart.pdf", 2504, [("1800x2504", "1")] * 2)):
         state, got = srv.submit("kelvo", f"{work}/{doc}", "media=" + MEDIA[media])
         check(state == "completed" and pages(got) == want, f"{doc} prints as {len(want)} page(s) of {want[0][0]}")
+        means[doc] = sum(got[95:-18:97]) / len(got[95:-18:97]) if len(got) > 200 else 0
+    check(abs(means["pngmono.png"] - means["pnggray.png"]) < 15, f"a 1-bit grey PNG prints as light as its 8-bit "
+          f"version ({means['pngmono.png']:.0f}, {means['pnggray.png']:.0f})")
     state, got = srv.submit("kelvo", f"{work}/chart.png", copies=2)
     check(state == "completed" and pages(got) == [("1800x1200", "1")] * 2, "a picture with copies=2 prints twice")
     check(srv.alive(), "the server is still up")

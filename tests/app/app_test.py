@@ -160,6 +160,9 @@ def test_print(work):
     check(state == "completed" and got == filter_output(pwg(work, "two", ["2", "1800", "2504"], "grey-as-rgb")),
           "an 8-bit grey raster prints as the RGB raster of the same greys")
 
+    state, got = srv.submit("kelvo", pwg(work, "two", ["2", "1800", "2504"], "urf"), "media=" + MEDIA[2504])
+    check(state == "completed" and got == filter_output(two), "Apple raster (image/urf) equals the filter's output")
+
     # Two printers at once: each gets exactly its own bytes.
     a, b = pwg(work, "a", ["3", "1800", "1200"]), pwg(work, "b", ["2", "1800", "2700"])
     jobs = []

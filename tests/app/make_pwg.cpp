@@ -2,7 +2,8 @@
 // client sends, optionally as grey pages or with a header no printer can
 // take, for the printer application's tests.
 //
-// Usage: kelvo-pwg IN OUT [rgb|grey|grey-as-rgb|bad-width [COPIES]]
+// Usage: kelvo-pwg IN OUT [rgb|urf|grey|grey-as-rgb|bad-width [COPIES]]
+//   urf:         the RGB pages as Apple raster
 //   grey:        8-bit sGray pages of the green channel
 //   grey-as-rgb: the same greys as RGB pages (what the printer gets)
 //   bad-width:   a header whose bytes per line do not match its width
@@ -20,7 +21,7 @@ int main(int argc, char *argv[])
 {
   if (argc < 3)
   {
-    fputs("Usage: kelvo-pwg IN OUT [rgb|grey|grey-as-rgb|bad-width [COPIES]]\n", stderr);
+    fputs("Usage: kelvo-pwg IN OUT [rgb|urf|grey|grey-as-rgb|bad-width [COPIES]]\n", stderr);
     return 1;
   }
   const std::string mode = argc > 3 ? argv[3] : "rgb";
@@ -31,7 +32,7 @@ int main(int argc, char *argv[])
     return 1;
   }
   cups_raster_t *r = cupsRasterOpen(in, CUPS_RASTER_READ);
-  cups_raster_t *w = cupsRasterOpen(out, CUPS_RASTER_WRITE_PWG);
+  cups_raster_t *w = cupsRasterOpen(out, mode == "urf" ? CUPS_RASTER_WRITE_APPLE : CUPS_RASTER_WRITE_PWG);
   cups_page_header2_t h;
   while (cupsRasterReadHeader2(r, &h))
   {

@@ -123,7 +123,7 @@ def pages(stream):
 
 def pwg(work, name, sample_args, mode="rgb", copies=1):
     run(SAMPLE, f"{work}/{name}.ras", *sample_args)
-    out = f"{work}/{name}-{mode}.pwg"
+    out = f"{work}/{name}-{mode}-{copies}.pwg"
     run(PWG, f"{work}/{name}.ras", out, mode, copies)
     return out
 

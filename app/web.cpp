@@ -2,12 +2,18 @@
 // kelvo-inspect --png draws it.  A printed photo is private, so the page
 // and the picture go only to those who may administer the printer, only
 // the last job's page is kept, and the preview can be switched off.
+//
+// Also the "Add Printer" page: PAPPL 1.3.1's own one lists network printers
+// through avahi and stops the server when avahi-daemon is not running; this
+// one lists local (USB) devices only and takes any device URI.
 #include "app.h"
 
 #include "png_io.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -121,6 +127,73 @@ bool PreviewPage(pappl_client_t *client, void *)
   return true;
 }
 
+bool AddDevice(const char *device_info, const char *device_uri, const char *, void *data)
+{
+  auto *html = static_cast<std::string *>(data);
+  *html += std::string("<option value=\"") + device_uri + "\">" + device_info + "</option>";
+  return false;
+}
+
+bool AddPrinterPage(pappl_client_t *client, void *)
+{
+  if (!papplClientHTMLAuthorize(client))
+    return true;
+  pappl_system_t *system = papplClientGetSystem(client);
+  std::string status;
+  if (papplClientGetMethod(client) == HTTP_STATE_POST)
+  {
+    cups_option_t *form = nullptr;
+    int num_form = papplClientGetForm(client, &form);
+    const char *name = cupsGetOption("printer_name", num_form, form);
+    const char *uri = cupsGetOption("device_uri", num_form, form);
+    const char *typed = cupsGetOption("other_uri", num_form, form);
+    if (typed && *typed)
+      uri = typed;
+    if (!papplClientIsValidForm(client, num_form, form))
+      status = "Invalid form data.";
+    else if (!name || !*name || !uri || !*uri)
+      status = "Please give the printer a name and a device.";
+    else if (pappl_printer_t *printer = papplPrinterCreate(system, 0, name, kDriverName, nullptr, uri))
+    {
+      char path[256];
+      papplPrinterGetPath(printer, nullptr, path, sizeof(path));
+      cupsFreeOptions(num_form, form);
+      return papplClientRespondRedirect(client, HTTP_STATUS_FOUND, path);
+    }
+    else
+      status = std::string("Unable to add the printer: ") + strerror(errno) + ".";
+    cupsFreeOptions(num_form, form);
+  }
+
+  std::string devices;
+  papplDeviceList(PAPPL_DEVTYPE_LOCAL, AddDevice, &devices, nullptr, nullptr);
+  papplClientRespond(client, HTTP_STATUS_OK, nullptr, "text/html", 0, 0);
+  papplClientHTMLHeader(client, "Add Printer", 0);
+  if (!status.empty())
+  {
+    papplClientHTMLPuts(client, "<div class=\"banner\">");
+    papplClientHTMLEscape(client, status.c_str(), 0);
+    papplClientHTMLPuts(client, "</div>\n");
+  }
+  papplClientHTMLPuts(client, "<div class=\"content\"><div class=\"row\"><div class=\"col-12\"><h1 class=\"title\">Add "
+                              "Printer</h1>\n");
+  papplClientHTMLStartForm(client, "/addprinter", false);
+  papplClientHTMLPrintf(client,
+                        "<table class=\"form\"><tbody>\n"
+                        "<tr><th><label for=\"printer_name\">Name:</label></th><td><input type=\"text\" "
+                        "name=\"printer_name\" id=\"printer_name\" placeholder=\"Name of printer\" required></td></tr>\n"
+                        "<tr><th><label for=\"device_uri\">Device:</label></th><td><select name=\"device_uri\" "
+                        "id=\"device_uri\"><option value=\"\">Select device</option>%s</select></td></tr>\n"
+                        "<tr><th><label for=\"other_uri\">Or device URI:</label></th><td><input type=\"text\" "
+                        "name=\"other_uri\" id=\"other_uri\" placeholder=\"usb://..., socket://host, file:///path\"></td></tr>\n"
+                        "<tr><th>Driver:</th><td>Kelvo Photo</td></tr>\n"
+                        "<tr><th></th><td><input type=\"submit\" value=\"Add Printer\"></td></tr>\n"
+                        "</tbody></table></form>\n</div></div></div>\n",
+                        devices.c_str());
+  papplClientHTMLFooter(client);
+  return true;
+}
+
 } // namespace
 
 void SetPreviewDirectory(const std::string &dir) { Directory = dir; }
@@ -145,6 +218,7 @@ void AddPreviewPages(pappl_system_t *system)
 {
   papplSystemAddResourceCallback(system, "/kelvo-preview", "text/html", PreviewPage, nullptr);
   papplSystemAddResourceCallback(system, "/kelvo-preview.png", "image/png", PreviewImage, nullptr);
+  papplSystemAddResourceCallback(system, "/addprinter", "text/html", AddPrinterPage, nullptr);
 }
 
 void AddPreviewLink(pappl_printer_t *printer, void *)

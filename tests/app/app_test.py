@@ -6,7 +6,7 @@ in a temporary folder, adds printers on file: devices, prints and compares
 what the printer got with rastertokelvo's output on the same raster and
 settings.  Usage: app_test.py GROUP BUILD_DIR  (GROUP: print, bad, web, ipp)
 """
-import os, re, signal, socket, subprocess, sys, tempfile, time, urllib.request, urllib.error
+import os, re, signal, socket, subprocess, sys, tempfile, time, urllib.parse, urllib.request, urllib.error
 
 GROUP, BUILD = sys.argv[1], os.path.abspath(sys.argv[2])
 APP = f"{BUILD}/app/kelvo-printer-app"
@@ -321,7 +321,19 @@ def test_web(work):
     _, home = fetch(f"{base}/kelvo")
     check(b"/kelvo-preview?1" in home and b"rastertokelvo" in home, "the printer page links the Last Print page and shows the footer")
     check(screenshot(f"{base}/kelvo", "printer") and screenshot(f"{base}/kelvo/printing", "settings")
-          and screenshot(f"{base}/kelvo-preview?1", "preview"), f"chromium screenshots in {ARTEFACTS}")
+          and screenshot(f"{base}/kelvo-preview?1", "preview") and screenshot(f"{base}/addprinter", "addprinter"),
+          f"chromium screenshots in {ARTEFACTS}")
+
+    # The Add Printer page works without avahi-daemon and adds a printer.
+    _, form = fetch(f"{base}/addprinter")
+    session = re.search(rb'name="session" value="([0-9a-f]+)"', form)
+    data = urllib.parse.urlencode({"session": session.group(1).decode() if session else "", "printer_name": "web",
+                                   "other_uri": f"file://{srv.dir}/web.prn"}).encode()
+    try:
+        urllib.request.urlopen(urllib.request.Request(f"{base}/addprinter", data), timeout=20).read()
+    except urllib.error.HTTPError:
+        pass
+    check(srv.alive() and "web" in srv.app("printers").stdout.split(), "the Add Printer page adds a printer")
     if remote:
         status, _ = fetch(f"http://{remote}:{srv.port}/kelvo-preview.png?1")
         page, html = fetch(f"http://{remote}:{srv.port}/kelvo-preview?1")

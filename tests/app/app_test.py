@@ -233,10 +233,11 @@ def test_bad(work):
     formats = re.search(r"document-format-supported \(1setOf mimeMediaType\) = (\S+)", attrs)
     check(formats and set(formats.group(1).split(",")) == {"application/octet-stream", "image/pwg-raster", "image/urf",
           "application/vnd.kelvo-photo", "application/pdf", "image/jpeg", "image/png"}, "the formats the printer advertises")
-    r = run("ipptool", "-tv", "-f", f"{work}/chart.png", "-d", "filetype=text/plain",
-            f"ipp://127.0.0.1:{srv.port}/ipp/print/kelvo", "print-job.test")
-    job = re.search(r"job-id \(integer\) = (\d+)", r.stdout)
-    check(job and srv.wait("kelvo", int(job.group(1)), 10) == "aborted" and srv.alive(), "text/plain is aborted")
+    for format in ("text/plain", "application/vnd.kelvo-photo"):
+        r = run("ipptool", "-tv", "-f", f"{work}/chart.png", "-d", f"filetype={format}",
+                f"ipp://127.0.0.1:{srv.port}/ipp/print/kelvo", "print-job.test")
+        job = re.search(r"job-id \(integer\) = (\d+)", r.stdout)
+        check(job and srv.wait("kelvo", int(job.group(1)), 10) == "aborted" and srv.alive(), f"{format} is aborted")
 
     # Cancelled mid-page: a short page, then a long one (seconds of work)
     # that is cancelled; the printer gets the short page, then the long

@@ -16,11 +16,22 @@ unsigned char *Planes[6];
 
 static int OutputFd = STDOUT_FILENO;
 
+static OutputWriter Writer = nullptr;
+static void *WriterContext = nullptr;
+
 void SetOutputFd(int fd) { OutputFd = fd; }
 
-// Async-signal-safe: only write(2).
+void SetOutputWriter(OutputWriter writer, void *context)
+{
+  Writer = writer;
+  WriterContext = context;
+}
+
+// Async-signal-safe on a descriptor: only write(2).
 int WriteAll(const void *buf, size_t len)
 {
+  if (Writer != nullptr)
+    return Writer(WriterContext, buf, len);
   const unsigned char *p = static_cast<const unsigned char *>(buf);
   while (len > 0)
   {
@@ -89,6 +100,7 @@ static void PutBE32(unsigned char *p, unsigned v)
 int StartPage(ppd_file_t *ppd, cups_page_header_t *header, int multi_chop)
 {
   (void)ppd;
+  const bool signals = Writer == nullptr;
 
   // Arm the cancel and send the start blocks as one step: a cancel that
   // arrives meanwhile waits until the printer has the page's start, and
@@ -96,12 +108,15 @@ int StartPage(ppd_file_t *ppd, cups_page_header_t *header, int multi_chop)
   sigset_t term, old;
   sigemptyset(&term);
   sigaddset(&term, SIGTERM);
-  sigprocmask(SIG_BLOCK, &term, &old);
-  struct sigaction action;
-  memset(&action, 0, sizeof(action));
-  sigemptyset(&action.sa_mask);
-  action.sa_handler = CancelJob;
-  sigaction(SIGTERM, &action, nullptr);
+  if (signals)
+  {
+    sigprocmask(SIG_BLOCK, &term, &old);
+    struct sigaction action;
+    memset(&action, 0, sizeof(action));
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = CancelJob;
+    sigaction(SIGTERM, &action, nullptr);
+  }
 
   unsigned char TransCMD[7] = {0x1B, 0x1E, 0x00, 0x00, 0x00, 0x0C, 0x00};
   unsigned char TransDAT[12] = {0x01};
@@ -131,7 +146,8 @@ int StartPage(ppd_file_t *ppd, cups_page_header_t *header, int multi_chop)
     p += len;
   }
   int ok = WriteAll(blocks, sizeof(blocks));
-  sigprocmask(SIG_SETMASK, &old, nullptr);
+  if (signals)
+    sigprocmask(SIG_SETMASK, &old, nullptr);
   return ok;
 }
 
@@ -158,6 +174,7 @@ static void FillEndBlocks(unsigned char *blocks, int SpaceFlag)
 int EndPage(cups_page_header_t *header, int SpaceFlag)
 {
   (void)header;
+  const bool signals = Writer == nullptr;
 
   // Hold SIGTERM off while the end blocks go out, so that a cancel arriving
   // now cannot append a second set; once SIGTERM is ignored a pending one is
@@ -165,19 +182,23 @@ int EndPage(cups_page_header_t *header, int SpaceFlag)
   sigset_t term, old;
   sigemptyset(&term);
   sigaddset(&term, SIGTERM);
-  sigprocmask(SIG_BLOCK, &term, &old);
+  if (signals)
+    sigprocmask(SIG_BLOCK, &term, &old);
 
   unsigned char blocks[kEndBlockBytes];
   FillEndBlocks(blocks, SpaceFlag);
   int ok = WriteAll(blocks, sizeof(blocks));
   fflush(stdout);
 
-  struct sigaction action;
-  memset(&action, 0, sizeof(action));
-  sigemptyset(&action.sa_mask);
-  action.sa_handler = SIG_IGN;
-  sigaction(SIGTERM, &action, nullptr);
-  sigprocmask(SIG_SETMASK, &old, nullptr);
+  if (signals)
+  {
+    struct sigaction action;
+    memset(&action, 0, sizeof(action));
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = SIG_IGN;
+    sigaction(SIGTERM, &action, nullptr);
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+  }
 
   free(Planes[0]);
   Planes[0] = nullptr;

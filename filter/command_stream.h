@@ -18,6 +18,14 @@ constexpr unsigned kEndBlockBytes = 18;     // cpybuf (11) + PrintCMD (7)
 // redirects it.
 void SetOutputFd(int fd);
 
+// Or a writer instead of a descriptor (a printer application's device):
+// writer returns 1 when all of buf went out, else 0 with errno set.  While
+// a writer is set, the page blocks leave SIGTERM alone: the program that
+// set it handles its own signals and cancels.  A null writer goes back to
+// the descriptor.
+using OutputWriter = int (*)(void *context, const void *buf, size_t len);
+void SetOutputWriter(OutputWriter writer, void *context);
+
 // Write all of buf to the output, retrying short writes and EINTR.
 // Returns 1 on success and 0 on a write error (errno is kept).
 int WriteAll(const void *buf, size_t len);

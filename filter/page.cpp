@@ -1,5 +1,5 @@
 // The body of the page loop: check and log the header, announce the page,
-// read it, run the pipeline and send it.
+// run the pipeline over its rows as they arrive and send it.
 #include "page.h"
 
 #include "command_stream.h"
@@ -97,41 +97,6 @@ void LogPageHeader(const cups_page_header_t *h)
   fprintf(stderr, "DEBUG: cupsRowStep=%d\n", Field(h->cupsRowStep));
 }
 
-static void ReleasePageBuffers(unsigned char *colortable)
-{
-  free(colortable);
-  free(Planes[0]);
-  Planes[0] = nullptr;
-  free(Planes[1]);
-  Planes[1] = nullptr;
-}
-
-// The page as it is read into Planes[0]: onRows(rows read so far) every
-// few rows.  Rows the raster never delivered are white.  Returns the number
-// of rows read.
-static unsigned ReadPage(cups_raster_t *ras, const cups_page_header_t *h, int page,
-                         const std::function<void(int)> &onRows)
-{
-  const size_t rowBytes = 3 * (size_t)h->cupsWidth;
-  unsigned y = 0;
-  while (y < h->cupsHeight)
-  {
-    if (y % 128 == 0)
-      fprintf(stderr, "INFO: Printing page %d, %u%% complete...\n", page,
-              (unsigned)(100 * (uint64_t)y / h->cupsHeight));
-    if ((int)cupsRasterReadPixels(ras, Planes[0] + y * rowBytes, h->cupsBytesPerLine) <= 0)
-      break;
-    y++;
-    if (y % 8 == 0)
-      onRows((int)y);
-  }
-  const unsigned read = y;
-  if (read < h->cupsHeight)
-    memset(Planes[0] + read * rowBytes, 255, (h->cupsHeight - read) * rowBytes);
-  onRows((int)h->cupsHeight);
-  return read;
-}
-
 // Colour correction of the rows of Planes[0] in the order they arrive:
 // Correct(n) corrects the rows from the last call's n up to n, contiguous
 // rows being one long row to ColorCorrection.
@@ -162,72 +127,59 @@ private:
   int done_ = 0;
 };
 
-// Read the page into Planes[0], run the image pipeline over it and leave the
-// printer data in Planes[1].  With more than one stage thread, smear control
-// follows the rows on a thread of its own as they are finished (read,
-// colour corrected and sharpened); when a resize needs the whole page, the
-// colour is corrected on a second thread while the page is read, and the
-// rows are finished after the resize.  Returns 0, or kStageNoMemory.
-static int ReadAndRunPipeline(cups_raster_t *ras, const cups_page_header_t *h, JobState *job,
-                              unsigned char *colortable)
+// The image pipeline of one page, fed as its rows arrive in Planes[0],
+// leaving the printer data in Planes[1].  With more than one stage thread,
+// smear control follows the rows on a thread of its own as they are
+// finished (read, colour corrected and sharpened); when a resize needs the
+// whole page, the colour is corrected on a second thread while the page is
+// read, and the rows are finished after the resize.
+struct PageSink::Pipeline
 {
-  PrintSettings &s = job->settings;
-  const DerivedValues &d = job->derived;
-  const int width = (int)h->cupsWidth;
-  const int height = (int)h->cupsHeight;
-
-  memset(colortable, 0, kColorTableBytes);
-  if (s.monochrome)
-    s.stp_saturation = -10;
-  BuildColorTable(colortable, d.bdat, d.gdat, d.rdat, d.contrast, s.stp_saturation);
-  unsigned char *DmapTbl = &job->DmapTbl[0][0][0][0];
-  int bTableRet = 0;
-  if (s.directmap)
-    bTableRet = InitDmapTbl(DmapTbl, kDmapTblBytes, s.print_mode);
-  GetSmearlut(job->hotlut, s.print_mode);
-
-  const bool whole = s.stp_resize != 0;
-  const bool colour = bTableRet || !IsNeutralColorTable(colortable);
-  CorrectInOrder correct(width, colortable, bTableRet, DmapTbl);
-
-  SharpenInOrder sharpen;
-  if (sharpen.Start(width, height, Planes[0], s.stp_sharpness) == kStageNoMemory)
-    return kStageNoMemory;
-
-  // Rows finished for smear control, and rows read for the colour thread.
-  RowProgress finished, read;
-  int smearStatus = 0;
-  std::thread smear, colourThread;
-  const bool threads = StageThreads() > 1;
-  const bool follow = threads && StartThread(smear, [&] {
-    smearStatus = SmearControlAsRowsArrive(Planes[0], h->cupsWidth, h->cupsHeight, job->hotlut, Planes[1], &finished);
-  });
-  const bool colourFollows = whole && colour && threads && StartThread(colourThread, [&] {
-    for (int done = 0; done < height;)
-    {
-      done = read.WaitFor(done + 32 < height ? done + 32 : height);
-      correct.Correct(done);
-    }
-  });
-  // Ends the stage threads on every path out: all rows are then final.
-  struct Joiner
+  Pipeline(const cups_page_header_t *h, JobState *job, unsigned char *colortable, int bTableRet, bool colour)
+    : h(h), job(job), width((int)h->cupsWidth), height((int)h->cupsHeight),
+      whole(job->settings.stp_resize != 0), colour(colour),
+      correct(width, colortable, bTableRet, &job->DmapTbl[0][0][0][0])
   {
-    std::thread &t;
-    RowProgress &p;
-    int rows;
-    void Join()
-    {
-      if (t.joinable())
-      {
-        p.Publish(rows);
-        t.join();
-      }
-    }
-    ~Joiner() { Join(); }
-  } smearJoiner{smear, finished, height}, colourJoiner{colourThread, read, height};
+  }
 
-  int status = 0;
-  unsigned rows = ReadPage(ras, h, job->page, [&](int n) {
+  // Ends the stage threads on every path out: all rows are then final.
+  ~Pipeline()
+  {
+    Join(colourThread, read);
+    Join(smear, finished);
+  }
+
+  void Join(std::thread &t, RowProgress &p)
+  {
+    if (t.joinable())
+    {
+      p.Publish(height);
+      t.join();
+    }
+  }
+
+  // Returns 0, or kStageNoMemory.
+  int Start()
+  {
+    if (sharpen.Start(width, height, Planes[0], job->settings.stp_sharpness) == kStageNoMemory)
+      return kStageNoMemory;
+    const bool threads = StageThreads() > 1;
+    follow = threads && StartThread(smear, [this] {
+      smearStatus = SmearControlAsRowsArrive(Planes[0], h->cupsWidth, h->cupsHeight, job->hotlut, Planes[1], &finished);
+    });
+    colourFollows = whole && colour && threads && StartThread(colourThread, [this] {
+      for (int done = 0; done < height;)
+      {
+        done = read.WaitFor(done + 32 < height ? done + 32 : height);
+        correct.Correct(done);
+      }
+    });
+    return 0;
+  }
+
+  // Rows 0..n-1 are in Planes[0].
+  void OnRows(int n)
+  {
     if (colourFollows)
       read.Publish(n);
     else if (!whole)
@@ -236,37 +188,50 @@ static int ReadAndRunPipeline(cups_raster_t *ras, const cups_page_header_t *h, J
         correct.Correct(n);
       finished.Publish(sharpen.Advance(n));
     }
-  });
-  if (rows < h->cupsHeight)
-    fprintf(stderr, "ERROR: Page %d: the raster data ended after %u of %u rows; the rest of the page is left white.\n",
-            job->page, rows, h->cupsHeight);
+  }
 
-  if (whole)
+  // Every row is in: the rest of the pipeline.  Returns 0, or kStageNoMemory.
+  int Finish()
   {
-    if (colourFollows)
-      colourJoiner.Join();
-    else if (colour)
-      correct.Correct(height);
-    if (s.stp_resize > 0)
-      status = ResizePicture(Planes[0], width, height, s.stp_resize, s.stp_resize);
-    else
-      status = ResizePictureAverage(Planes[0], width, height, s.stp_resize, s.stp_resize);
-    if (status == kStageNoMemory)
-      return status;
-    for (int available = 0; available < height;)
+    const PrintSettings &s = job->settings;
+    if (whole)
     {
-      available = available + 64 < height ? available + 64 : height;
-      finished.Publish(sharpen.Advance(available));
+      if (colourFollows)
+        Join(colourThread, read);
+      else if (colour)
+        correct.Correct(height);
+      int status;
+      if (s.stp_resize > 0)
+        status = ResizePicture(Planes[0], width, height, s.stp_resize, s.stp_resize);
+      else
+        status = ResizePictureAverage(Planes[0], width, height, s.stp_resize, s.stp_resize);
+      if (status == kStageNoMemory)
+        return status;
+      for (int available = 0; available < height;)
+      {
+        available = available + 64 < height ? available + 64 : height;
+        finished.Publish(sharpen.Advance(available));
+      }
     }
+    if (follow)
+    {
+      smear.join();
+      return smearStatus;
+    }
+    return SmearControl(Planes[0], h->cupsWidth, h->cupsHeight, job->hotlut, Planes[1]);
   }
 
-  if (follow)
-  {
-    smear.join();
-    return smearStatus;
-  }
-  return SmearControl(Planes[0], h->cupsWidth, h->cupsHeight, job->hotlut, Planes[1]);
-}
+  const cups_page_header_t *h;
+  JobState *job;
+  const int width, height;
+  const bool whole, colour;
+  CorrectInOrder correct;
+  SharpenInOrder sharpen;
+  RowProgress finished, read;  // rows finished for smear control, rows read for the colour thread
+  int smearStatus = 0;
+  std::thread smear, colourThread;
+  bool follow = false, colourFollows = false;
+};
 
 // Page buffers come from the heap and stay there between pages, so that
 // every page after the first reuses memory already mapped instead of
@@ -284,14 +249,22 @@ static void KeepPageMemory()
 #endif
 }
 
-PageResult PrintPage(cups_raster_t *ras, cups_page_header_t *header, JobState *job)
+PageSink::PageSink(JobState *job) : job_(job) {}
+
+PageSink::~PageSink()
+{
+  if (open_)
+    Abandon();
+}
+
+PageResult PageSink::Begin(cups_page_header_t *header)
 {
   KeepPageMemory();
   LogPageHeader(header);
 
   if (const char *reason = CheckPageHeader(header))
   {
-    fprintf(stderr, "ERROR: Page %d (%ux%u, %u bits per pixel): %s.\n", job->page + 1,
+    fprintf(stderr, "ERROR: Page %d (%ux%u, %u bits per pixel): %s.\n", job_->page + 1,
             header->cupsWidth, header->cupsHeight, header->cupsBitsPerPixel, reason);
     return kPageRejected;
   }
@@ -301,43 +274,135 @@ PageResult PrintPage(cups_raster_t *ras, cups_page_header_t *header, JobState *j
   const size_t pageBytes = 3 * (size_t)header->cupsWidth * header->cupsHeight;
   Planes[0] = static_cast<unsigned char *>(malloc(pageBytes));
   Planes[1] = static_cast<unsigned char *>(malloc(pageBytes));
-  unsigned char *colortable = static_cast<unsigned char *>(malloc(kColorTableBytes));
-  if (Planes[0] == nullptr || Planes[1] == nullptr || colortable == nullptr)
+  colortable_ = static_cast<unsigned char *>(malloc(kColorTableBytes));
+  if (Planes[0] == nullptr || Planes[1] == nullptr || colortable_ == nullptr)
   {
     fprintf(stderr, "ERROR: Page %d: not enough memory for a page of %ux%u pixels.\n",
-            job->page + 1, header->cupsWidth, header->cupsHeight);
-    ReleasePageBuffers(colortable);
+            job_->page + 1, header->cupsWidth, header->cupsHeight);
+    ReleaseBuffers();
     return kPageFailed;
   }
 
-  job->page++;
-  fprintf(stderr, "PAGE: %d %u\n", job->page, header->NumCopies);
+  job_->page++;
+  fprintf(stderr, "PAGE: %d %u\n", job_->page, header->NumCopies);
 
-  if (!StartPage(job->ppd, header, job->settings.multi_chop))
+  header_ = *header;
+  if (!StartPage(job_->ppd, &header_, job_->settings.multi_chop))
   {
-    fprintf(stderr, "ERROR: Unable to send page %d to the printer: %s\n", job->page, strerror(errno));
-    ReleasePageBuffers(colortable);
+    fprintf(stderr, "ERROR: Unable to send page %d to the printer: %s\n", job_->page, strerror(errno));
+    ReleaseBuffers();
     return kPageFailed;
   }
+  open_ = true;
 
-  if (ReadAndRunPipeline(ras, header, job, colortable) == kStageNoMemory)
+  PrintSettings &s = job_->settings;
+  const DerivedValues &d = job_->derived;
+  memset(colortable_, 0, kColorTableBytes);
+  if (s.monochrome)
+    s.stp_saturation = -10;
+  BuildColorTable(colortable_, d.bdat, d.gdat, d.rdat, d.contrast, s.stp_saturation);
+  int bTableRet = 0;
+  if (s.directmap)
+    bTableRet = InitDmapTbl(&job_->DmapTbl[0][0][0][0], kDmapTblBytes, s.print_mode);
+  GetSmearlut(job_->hotlut, s.print_mode);
+
+  const bool colour = bTableRet || !IsNeutralColorTable(colortable_);
+  pipeline_ = std::make_unique<Pipeline>(&header_, job_, colortable_, bTableRet, colour);
+  if (pipeline_->Start() == kStageNoMemory)
+  {
+    fprintf(stderr, "ERROR: Page %d: not enough memory to process the page.\n", job_->page);
+    Abandon();
+    return kPageFailed;
+  }
+  return kPagePrinted;
+}
+
+unsigned char *PageSink::Row(unsigned y)
+{
+  return Planes[0] + (size_t)y * 3 * header_.cupsWidth;
+}
+
+void PageSink::Advance(unsigned rows)
+{
+  pipeline_->OnRows((int)rows);
+}
+
+PageResult PageSink::Finish(unsigned rows)
+{
+  const size_t rowBytes = 3 * (size_t)header_.cupsWidth;
+  if (rows < header_.cupsHeight)
+    memset(Planes[0] + rows * rowBytes, 255, (header_.cupsHeight - rows) * rowBytes);
+  pipeline_->OnRows((int)header_.cupsHeight);
+
+  if (pipeline_->Finish() == kStageNoMemory)
   {
     // Close the page the printer has begun, as a cancel would.
-    fprintf(stderr, "ERROR: Page %d: not enough memory to process the page.\n", job->page);
-    free(colortable);
-    EndPage(header, 1);
+    fprintf(stderr, "ERROR: Page %d: not enough memory to process the page.\n", job_->page);
+    Abandon();
     return kPageFailed;
   }
-  free(colortable);
+  pipeline_.reset();
+  free(colortable_);
+  colortable_ = nullptr;
+  open_ = false;
 
   fputs("INFO: Transfer completion of the image data\n", stderr);
-  int sent = OutputLine(header);
+  int sent = OutputLine(&header_);
   int saved = errno;
-  if (!EndPage(header, 1) || !sent)
+  if (sent && onPrinted)
+    onPrinted(Planes[1], header_, job_->hotlut);
+  if (!EndPage(&header_, 1) || !sent)
   {
-    fprintf(stderr, "ERROR: Unable to send page %d to the printer: %s\n", job->page,
+    fprintf(stderr, "ERROR: Unable to send page %d to the printer: %s\n", job_->page,
             strerror(sent ? errno : saved));
     return kPageFailed;
   }
   return kPagePrinted;
+}
+
+void PageSink::Abandon()
+{
+  pipeline_.reset();
+  free(colortable_);
+  colortable_ = nullptr;
+  if (open_)
+  {
+    open_ = false;
+    EndPage(&header_, 1);
+  }
+}
+
+void PageSink::ReleaseBuffers()
+{
+  free(colortable_);
+  colortable_ = nullptr;
+  free(Planes[0]);
+  Planes[0] = nullptr;
+  free(Planes[1]);
+  Planes[1] = nullptr;
+}
+
+PageResult PrintPage(cups_raster_t *ras, cups_page_header_t *header, JobState *job)
+{
+  PageSink sink(job);
+  if (PageResult begun = sink.Begin(header); begun != kPagePrinted)
+    return begun;
+
+  // Rows the raster never delivers are left white.
+  unsigned y = 0;
+  while (y < header->cupsHeight)
+  {
+    if (y % 128 == 0)
+      fprintf(stderr, "INFO: Printing page %d, %u%% complete...\n", job->page,
+              (unsigned)(100 * (uint64_t)y / header->cupsHeight));
+    if ((int)cupsRasterReadPixels(ras, sink.Row(y), header->cupsBytesPerLine) <= 0)
+      break;
+    y++;
+    if (y % 8 == 0)
+      sink.Advance(y);
+  }
+  if (y < header->cupsHeight)
+    fprintf(stderr, "ERROR: Page %d: the raster data ended after %u of %u rows; the rest of the page is left white.\n",
+            job->page, y, header->cupsHeight);
+  return sink.Finish(y);
 }

@@ -5,13 +5,17 @@
 #   test: checks the Debian packages (tools/check_packages.sh), runs the
 #         whole test suite, then again under AddressSanitizer and
 #         UndefinedBehaviorSanitizer, then a short fuzz run of each target
+#   app-demo: starts kelvo-printer-app on 127.0.0.1 (port KELVO_APP_PORT,
+#         default 8631) with a file: printer and prints the test chart
+#         through it into out/; the server keeps running for its web page
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PACKAGES=(build-essential cmake pkg-config libcups2-dev libgtest-dev libgmock-dev libbenchmark-dev
           libpng-dev zlib1g-dev cups cups-client cups-filters cups-ppdc ghostscript clang
           libclang-rt-14-dev valgrind hyperfine python3
-          debhelper dpkg-dev devscripts fakeroot lintian man-db)
+          debhelper dpkg-dev devscripts fakeroot lintian man-db
+          libpappl-dev libjpeg-dev cups-ipp-utils chromium curl)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -80,8 +84,38 @@ case "${1:-}" in
     # A short fuzz run of each target.
     ./tools/fuzz.sh "${KELVO_FUZZ_SECONDS:-120}"
     ;;
+  app-demo)
+    install_missing
+    build
+    mkdir -p out/app-state
+    port=${KELVO_APP_PORT:-8631}
+    app=build/app/kelvo-printer-app
+    export SNAP_COMMON=$PWD/out/app-state   # state, spool and socket
+    # The pipeline's page reports (the filter's stderr lines) go to out/app-pages.log.
+    "$app" server -o server-port="$port" -o listen-hostname=127.0.0.1 -o log-file="$PWD/out/app.log" \
+      > out/app-pages.log 2>&1 &
+    pid=$!
+    for _ in $(seq 50); do curl -fs -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.2; done
+    if ! kill -0 "$pid" 2>/dev/null || ! curl -fs -o /dev/null "http://127.0.0.1:$port/"; then
+      echo "kelvo-printer-app does not listen on 127.0.0.1:$port (port in use? set KELVO_APP_PORT); log: out/app.log" >&2
+      exit 1
+    fi
+    : > out/app-chart.prn
+    "$app" printers | grep -qx kelvo || "$app" add -d kelvo -m kelvo_photo -v "file://$PWD/out/app-chart.prn"
+    build/tools/kelvo-chart --size 1800x2504 --png out/chart.png
+    job=$("$app" submit -d kelvo -o media=om_kelvo-6x8_152.4x212.01mm out/chart.png | sed 's/.*-//')
+    for _ in $(seq 150); do
+      "$app" jobs -d kelvo | grep -qE "^$job (completed|aborted|canceled)" && break
+      sleep 0.2
+    done
+    "$app" jobs -d kelvo | grep -E "^$job "
+    rm -f out/page-*.png
+    build/tools/kelvo-inspect --quiet --png out out/app-chart.prn
+    echo "Printer stream: out/app-chart.prn, picture: out/page-1.png, server log: out/app.log"
+    echo "Web page: http://127.0.0.1:$port/ (Last Print shows the page).  Stop the server: kill $pid"
+    ;;
   *)
-    echo "usage: $0 demo [-o NAME=VALUE ...] | test" >&2
+    echo "usage: $0 demo [-o NAME=VALUE ...] | test | app-demo" >&2
     exit 2
     ;;
 esac

@@ -302,6 +302,9 @@ TEST(Differential, StagesWithoutThreadsToStart)
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "address-space limits do not mix with the sanitizers";
 #endif
+#if defined(KELVO_EMULATED)
+  GTEST_SKIP() << "qemu-user does not apply address-space limits";
+#endif
   Restore restore;
   SetStageThreads(4);
   const int w = 301, h = 203;

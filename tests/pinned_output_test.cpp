@@ -30,7 +30,7 @@
 
 namespace {
 
-struct PageSpec
+struct PageShape
 {
   int width, height;
   uint32_t seed;
@@ -38,14 +38,14 @@ struct PageSpec
 
 // A small page whose odd width ends every vector loop in a partial step,
 // and a 6 x 4 inch page, large enough for several bands per stage.
-constexpr PageSpec kSmall = {597, 401, 1};
-constexpr PageSpec kLarge = {1800, 1200, 2};
+constexpr PageShape kSmall = {597, 401, 1};
+constexpr PageShape kLarge = {1800, 1200, 2};
 
 struct PinnedJob
 {
   const char *name;
   const char *options;
-  std::vector<PageSpec> pages;
+  std::vector<PageShape> pages;
   const char *threads;  // KELVO_THREADS, or null for the machine's cores
 };
 
@@ -111,14 +111,14 @@ uint32_t Hash(uint32_t x, uint32_t y, uint32_t seed)
 // grass-like texture, saturated patches with hard edges, a band of
 // one-pixel lines, and a little noise everywhere.  Positions are in
 // thousandths of the page.
-RasterPage PhotoLikePage(const PageSpec &spec)
+RasterPage PhotoLikePage(const PageShape &shape)
 {
-  const int w = spec.width, h = spec.height;
+  const int w = shape.width, h = shape.height;
   static const int kPatch[6][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}, {0, 255, 255}, {255, 0, 255}};
   return RgbPage((unsigned)w, (unsigned)h, [&](unsigned x, unsigned y, unsigned char *rgb) {
     const int fx = (int)x * 1000 / w, fy = (int)y * 1000 / h;
-    const int noise = (int)(Hash(x, y, spec.seed) % 17) - 8;
-    int wave = (fx * 9 + (int)spec.seed * 100) % 1000;
+    const int noise = (int)(Hash(x, y, shape.seed) % 17) - 8;
+    int wave = (fx * 9 + (int)shape.seed * 100) % 1000;
     wave = wave < 500 ? wave : 1000 - wave;
     int r = 250 - 90 * fy / 1000, g = 115 + 80 * fy / 1000 + wave / 10, b = 70 + 170 * fy / 1000;
     for (int f = 0; f < 2; f++)
@@ -133,7 +133,7 @@ RasterPage PhotoLikePage(const PageSpec &spec)
     }
     if (fy > 700)
     {
-      const int blade = (int)(Hash(x / 2, y / 7, spec.seed) % 90);
+      const int blade = (int)(Hash(x / 2, y / 7, shape.seed) % 90);
       r = 30 + blade / 2, g = 90 + blade, b = 20 + blade / 3;
     }
     if (fy > 550 && fy < 680)
@@ -161,8 +161,8 @@ TEST(PinnedOutput, JobsKeepTheirDigests)
 {
   TempDir dir;
   std::map<uint32_t, RasterPage> pages;
-  for (const PageSpec &spec : {kSmall, kLarge})
-    pages.emplace(spec.seed, PhotoLikePage(spec));
+  for (const PageShape &shape : {kSmall, kLarge})
+    pages.emplace(shape.seed, PhotoLikePage(shape));
 
   // KELVO_VECTOR_LEVEL names; the widest level is the filter's own choice.
   const char *const kLevelNames[] = {"portable", "avx2", nullptr};
@@ -172,8 +172,8 @@ TEST(PinnedOutput, JobsKeepTheirDigests)
   {
     const std::string ras = dir.File(std::string(job.name) + ".ras");
     std::vector<RasterPage> input;
-    for (const PageSpec &spec : job.pages)
-      input.push_back(pages.at(spec.seed));
+    for (const PageShape &shape : job.pages)
+      input.push_back(pages.at(shape.seed));
     WriteRaster(ras, input);
 
     const auto expected = kDigests.find(job.name);

@@ -3,7 +3,8 @@
 #   demo: prints the test chart through the real CUPS chain into out/
 #         (extra -o NAME=VALUE arguments are passed on as job options)
 #   test: checks the Debian packages (tools/check_packages.sh), runs the
-#         whole test suite, then again under AddressSanitizer and
+#         whole test suite, then again cross-built for arm64 and armhf under
+#         qemu-user, under AddressSanitizer and
 #         UndefinedBehaviorSanitizer, then a short fuzz run of each target
 #   app-demo: starts kelvo-printer-app on 127.0.0.1 (port KELVO_APP_PORT,
 #         default 8631) with a file: printer and prints the test chart
@@ -16,16 +17,29 @@ PACKAGES=(build-essential cmake pkg-config libcups2-dev libgtest-dev libgmock-de
           libclang-rt-14-dev valgrind hyperfine python3
           debhelper dpkg-dev devscripts fakeroot lintian man-db
           libpappl-dev libjpeg-dev cups-ipp-utils chromium curl)
+# The ARM step of the test command: Debian's cross compilers, the arm64 and
+# armhf libraries (multiarch) and the emulator.
+ARM_PACKAGES=(crossbuild-essential-arm64 crossbuild-essential-armhf qemu-user
+              libcups2-dev:arm64 libgtest-dev:arm64 libpng-dev:arm64 zlib1g-dev:arm64
+              libcups2-dev:armhf libgtest-dev:armhf libpng-dev:armhf zlib1g-dev:armhf)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
+# Installs the packages named (default: PACKAGES) that are missing; a
+# package of another architecture (name:arch) first adds that architecture.
 install_missing() {
-  local missing=()
-  for p in "${PACKAGES[@]}"; do
+  local missing=() p
+  [ $# -gt 0 ] || set -- "${PACKAGES[@]}"
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
+    for p in "${missing[@]}"; do
+      case "$p" in
+        *:*) dpkg --print-foreign-architectures | grep -qx "${p#*:}" || as_root dpkg --add-architecture "${p#*:}" ;;
+      esac
+    done
     as_root apt-get update -qq
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
   fi
@@ -34,6 +48,22 @@ install_missing() {
 build() {
   cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build build -j"$(nproc)"
+}
+
+# The suite cross-built for arm64 and armhf (build-arm64/, build-armhf/)
+# and run under qemu-user: only the test programs and what they start, no
+# debug information, warnings as errors.  KELVO_ARM=0 leaves it out.
+arm_tests() {
+  [ "${KELVO_ARM:-1}" != 0 ] || return 0
+  local start=$SECONDS arch triplet
+  for arch in arm64:aarch64-linux-gnu armhf:arm-linux-gnueabihf; do
+    triplet=${arch#*:} arch=${arch%%:*}
+    cmake -S . -B "build-$arch" --toolchain "cmake/toolchain-$triplet.cmake" -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_CXX_FLAGS_RELEASE=-O2 -DCMAKE_CXX_FLAGS=-Werror -DKELVO_BUILD_BENCH=OFF >/dev/null
+    cmake --build "build-$arch" -j"$(nproc)" --target kelvo_tests kelvo_cups_tests
+    (cd "build-$arch" && ctest --output-on-failure -j"$(nproc)")
+  done
+  echo "ARM step (arm64 and armhf under qemu-user): $((SECONDS - start)) s"
 }
 
 case "${1:-}" in
@@ -72,11 +102,12 @@ case "${1:-}" in
     echo "Test chart: out/chart.png, printer stream: out/chart.prn, CUPS log: out/chart.log"
     ;;
   test)
-    install_missing
+    if [ "${KELVO_ARM:-1}" != 0 ]; then install_missing "${PACKAGES[@]}" "${ARM_PACKAGES[@]}"; else install_missing; fi
     # The packages first, so that the suite's summary comes last.
     ./tools/check_packages.sh
     build
     (cd build && ctest --output-on-failure -j"$(nproc)")
+    arm_tests
     # The same suite with AddressSanitizer and UndefinedBehaviorSanitizer.
     cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_SANITIZE=ON >/dev/null
     cmake --build build-asan -j"$(nproc)"

@@ -7,3 +7,6 @@ set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /)
+# pkg-config looks only at the target's libraries, so that a library
+# installed for the build machine alone (PAPPL, say) is not taken for one.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)

@@ -279,7 +279,7 @@ done
 left=() dirs=()
 while read -r f; do
   [ "$f" = "/." ] && continue
-  if [ -d "$f" ] && [ ! -L "$f" ]; then
+  if [ -d "$f" ]; then   # also /lib, a link to usr/lib on merged-/usr systems
     dirs+=("$f")
   elif [ -e "$f" ] || [ -L "$f" ]; then
     left+=("$f")

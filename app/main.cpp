@@ -38,7 +38,9 @@ bool SaveState(pappl_system_t *system, void *)
 
 // Where state, spool and the local socket live: below SNAP_COMMON when it
 // is set, else the system's places for root and the user's for others, as
-// PAPPL's own command-line client looks for them.
+// PAPPL's own command-line client looks for them.  Root's state file has a
+// folder of its own, /var/lib/kelvo-printer-app, as a system service's
+// state has on Debian.
 std::string StatePath(const char *suffix)
 {
   if (const char *common = getenv("SNAP_COMMON"))
@@ -48,7 +50,7 @@ std::string StatePath(const char *suffix)
     if (!strcmp(suffix, ".sock"))
       return std::string("/run/") + kBaseName + suffix;
     if (!strcmp(suffix, ".state"))
-      return std::string("/var/lib/") + kBaseName + suffix;
+      return std::string("/var/lib/") + kBaseName + "/" + kBaseName + suffix;
     return std::string("/var/spool/") + kBaseName;
   }
   const char *tmp = getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp";
@@ -117,11 +119,14 @@ pappl_system_t *CreateSystem(int num_options, cups_option_t *options, void *)
   AddPreviewPages(system);
   pappl_version_t version = {};
   strncpy(version.name, kBaseName, sizeof(version.name) - 1);
-  strncpy(version.sversion, "1.0.0", sizeof(version.sversion) - 1);
-  version.version[0] = 1;
+  strncpy(version.sversion, KELVO_VERSION, sizeof(version.sversion) - 1);
+  version.version[0] = KELVO_VERSION_MAJOR;
+  version.version[1] = KELVO_VERSION_MINOR;
+  version.version[2] = KELVO_VERSION_PATCH;
   papplSystemSetVersions(system, 1, &version);
 
   StateFile = StatePath(".state");
+  mkdir(StateFile.substr(0, StateFile.rfind('/')).c_str(), 0700);   // the state's folder, when it is new
   papplSystemLoadState(system, StateFile.c_str());
   papplSystemSetSaveCallback(system, SaveState, nullptr);
   return system;
@@ -131,6 +136,6 @@ pappl_system_t *CreateSystem(int num_options, cups_option_t *options, void *)
 
 int main(int argc, char *argv[])
 {
-  return papplMainloop(argc, argv, "1.0.0", kFooter, 1, Drivers, AutoAdd, KelvoDriver, nullptr, nullptr,
+  return papplMainloop(argc, argv, KELVO_VERSION, kFooter, 1, Drivers, AutoAdd, KelvoDriver, nullptr, nullptr,
                        CreateSystem, nullptr, nullptr);
 }

@@ -2,8 +2,10 @@
 # Checks the Debian packages as a user gets them: builds them from a clean
 # export of the committed tree (git archive of HEAD), runs lintian on them,
 # installs them with apt, tries the installed files with the real CUPS
-# programs and a private cupsd on 127.0.0.1, then purges them and checks
-# that none of their files is left.
+# programs and a private cupsd on 127.0.0.1, prints through the installed
+# printer application started as its systemd unit starts it (on a free port,
+# its state in a temporary folder), then purges them and checks that none of
+# their files, nor the application's state and spool folders, is left.
 #
 # Needs root (apt-get, a cupsd of its own) and the build dependencies of
 # debian/control; it stops without touching anything when the packages are
@@ -12,7 +14,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-PACKAGES=(printer-driver-kelvo kelvo-tools)
+PACKAGES=(printer-driver-kelvo kelvo-tools kelvo-printer-app)
 started=$SECONDS
 
 say() { echo "check_packages: [$((SECONDS - started)) s] $*"; }
@@ -37,9 +39,14 @@ work=$(mktemp -d)
 chmod 0755 "$work"   # the filters of the private cupsd run as lp and read from here
 cupsd_pid=
 lintian_pid=
+app_pid=
 installed=
 cleanup() {
   local status=$?
+  if [ -n "$app_pid" ]; then
+    kill "$app_pid" 2>/dev/null || true
+    wait "$app_pid" 2>/dev/null || true
+  fi
   if [ -n "$lintian_pid" ]; then
     kill "$lintian_pid" 2>/dev/null || true
     wait "$lintian_pid" 2>/dev/null || true
@@ -98,17 +105,26 @@ expect "PPD owner and mode" "root:root 644" "$(stat -c '%U:%G %a' "$ppd")"
 # Built with the hardening flags (control flow protection aside: no program
 # of Debian 12 has it, its C start files lack it) and stripped (the symbols
 # are in the -dbgsym packages).
-for bin in "$filter" /usr/bin/kelvo-chart /usr/bin/kelvo-inspect; do
+for bin in "$filter" /usr/bin/kelvo-chart /usr/bin/kelvo-inspect /usr/bin/kelvo-printer-app; do
   hardening-check -q --nocfprotection "$bin" >&2 || fail "hardening-check $bin"
   readelf -S "$bin" | grep -q '\.debug_info' && fail "$bin is not stripped"
 done
 [ -f "$work/printer-driver-kelvo-dbgsym_${version}_$(dpkg-architecture -qDEB_HOST_ARCH).deb" ] ||
   fail "no printer-driver-kelvo-dbgsym package"
-for tool in kelvo-chart kelvo-inspect; do
+for tool in kelvo-chart kelvo-inspect kelvo-printer-app; do
   man -w "$tool" >/dev/null 2>&1 || fail "no manual page for $tool"
 done
 grep -q "^\*NickName: \"Kelvo Photo, rastertokelvo $version\"" "$ppd" || fail "the PPD's NickName does not carry $version"
 cupstestppd -q "$ppd" || { cupstestppd "$ppd" >&2; fail "cupstestppd $ppd"; }
+
+# The service: installed, well formed, neither enabled nor started.
+unit=/lib/systemd/system/kelvo-printer-app.service
+[ -f "$unit" ] || fail "no $unit"
+if command -v systemd-analyze >/dev/null; then
+  systemd-analyze verify "$unit" >&2 || fail "systemd-analyze verify $unit"
+fi
+wanted=$(find /etc/systemd/system -name kelvo-printer-app.service 2>/dev/null)
+[ -z "$wanted" ] || fail "the service is enabled on install: $wanted"
 
 # page_sizes STREAM MODE: the number and size of each page of a printer stream.
 page_sizes() {
@@ -191,6 +207,49 @@ kill "$cupsd_pid"
 wait "$cupsd_pid" || true
 cupsd_pid=
 
+# The installed printer application, started with the command line of its
+# unit but for the port (a free one) and its state, spool and socket, which
+# SNAP_COMMON keeps in a folder of the check's own.  The unit must listen on
+# localhost only.
+say "printing through the installed printer application"
+execstart=$(sed -n 's/^ExecStart=//p' "$unit")
+case "$execstart" in
+  "/usr/bin/kelvo-printer-app server "*"-o listen-hostname=localhost "*"-o server-port="*) ;;
+  *) fail "the unit's ExecStart is not the server on localhost with a port: $execstart" ;;
+esac
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+read -ra server_cmd <<<"$(echo "$execstart" | sed "s/server-port=[0-9]*/server-port=$port/")"
+export SNAP_COMMON=$work/app
+mkdir "$SNAP_COMMON"
+"${server_cmd[@]}" >"$work/app.log" 2>&1 &
+app_pid=$!
+# (the sub-commands start a server of their own when none answers: wait for this one.)
+for _ in $(seq 100); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && [ -S "$SNAP_COMMON/kelvo-printer-app.sock" ] && break
+  kill -0 "$app_pid" 2>/dev/null || { cat "$work/app.log" >&2; fail "kelvo-printer-app ended at start-up"; }
+  sleep 0.1
+done
+(exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { cat "$work/app.log" >&2; fail "kelvo-printer-app does not listen on 127.0.0.1:$port"; }
+app_out=$work/app.prn
+touch "$app_out"   # a file: device must exist
+kelvo-printer-app add -d kelvo -m kelvo_photo -v "file://$app_out" || fail "kelvo-printer-app add"
+job=$(kelvo-printer-app submit -d kelvo -o media=om_kelvo-6x8_152.4x212.01mm "$work/chart.png") ||
+  fail "kelvo-printer-app submit"
+job=${job##*-}
+state=
+for _ in $(seq 300); do
+  state=$(kelvo-printer-app jobs -d kelvo | sed -n "s/^$job \([a-z]*\) .*/\1/p")
+  case "$state" in completed|aborted|canceled) break ;; esac
+  sleep 0.1
+done
+[ "$state" = completed ] || { tail -n 20 "$work/app.log" >&2; fail "the printer application's job $job: '$state'"; }
+expect "pages printed through the printer application" "1 1800x2504 " "$(page_sizes "$app_out" 1)"
+[ -s "$SNAP_COMMON/kelvo-printer-app.state" ] || fail "no state file in SNAP_COMMON"
+kill "$app_pid"
+wait "$app_pid" || fail "kelvo-printer-app did not stop cleanly on SIGTERM"
+app_pid=
+unset SNAP_COMMON
+
 if ! wait "$lintian_pid"; then
   lintian_pid=
   grep -v "running with root privileges" "$work/lintian.log" >&2
@@ -200,7 +259,15 @@ lintian_pid=
 grep -v "running with root privileges" "$work/lintian.log" | sed 's/^/  /' || true
 say "lintian: no error and no warning"
 
-# Purge: nothing of the packages is left.
+# Purge: nothing of the packages is left, nor the state and spool folders
+# that the service makes as it runs (made here as it would leave them).
+for d in /var/lib/kelvo-printer-app /var/spool/kelvo-printer-app; do
+  if [ ! -e "$d" ]; then
+    install -d -m 0700 "$d"
+    touch "$d/left-by-the-service"
+  fi
+  echo "$d" >>"$work/files"
+done
 if ! apt-get purge -y -qq -o DPkg::Lock::Timeout=600 "${PACKAGES[@]}" >"$work/apt.log" 2>&1; then
   cat "$work/apt.log" >&2
   fail "apt-get purge"
@@ -212,7 +279,7 @@ done
 left=() dirs=()
 while read -r f; do
   [ "$f" = "/." ] && continue
-  if [ -d "$f" ] && [ ! -L "$f" ]; then
+  if [ -d "$f" ]; then   # also /lib, a link to usr/lib on merged-/usr systems
     dirs+=("$f")
   elif [ -e "$f" ] || [ -L "$f" ]; then
     left+=("$f")

@@ -98,7 +98,10 @@ struct SmootherPortable
 
 // The portable version: SSE2 on x86-64, NEON on ARM.
 void RowPortable(const RowArgs &a) { RowBody<SmootherPortable, ToneRow, SplitPlanes>(a); }
-void PairPortable(const RowArgs &a, const RowArgs &b) { PairBody<SmootherPortable, ToneRow, SplitPlanes>(a, b); }
+void PairPortable(const RowArgs &a, const RowArgs &b)
+{
+  PairBody<TwoSmoothers<SmootherPortable>, ToneRow, SplitPlanes>(a, b);
+}
 
 }  // namespace smear
 

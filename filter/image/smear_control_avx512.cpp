@@ -58,7 +58,7 @@ void ToneRowVbmi(const unsigned char *row, size_t pixels, const unsigned char *l
 
 __attribute__((flatten)) void PairAvx512(const RowArgs &a, const RowArgs &b)
 {
-  PairBody<SmootherAvx2, ToneRowVbmi, SplitPlanesX86>(a, b);
+  PairBody<PairSmootherAvx2, ToneRowVbmi, SplitPlanesX86>(a, b);
 }
 
 }  // namespace smear

@@ -165,6 +165,23 @@ static inline __attribute__((always_inline)) void RowBody(const RowArgs &a)
 // Pixels per column block of a pair of rows.
 constexpr size_t kPairBlock = 32;
 
+// The smoothers of a pair of rows: row a's and row b's, begun and stepped
+// apart, or both at once (where a version can put the two rows' steps into
+// the same instructions).
+template <class Smoother> struct TwoSmoothers
+{
+  Smoother a{}, b{};
+  void BeginA(int32_t *S, int32_t *M, int32_t *L) { a.Begin(S, M, L); }
+  void BeginB(int32_t *S, int32_t *M, int32_t *L) { b.Begin(S, M, L); }
+  inline __attribute__((always_inline)) void StepA(size_t k) { a.Step(k); }
+  inline __attribute__((always_inline)) void StepB(size_t k) { b.Step(k); }
+  inline __attribute__((always_inline)) void StepBoth(size_t ka, size_t kb)
+  {
+    a.Step(ka);
+    b.Step(kb);
+  }
+};
+
 // Two rows, a and the next one b (its numbers drawn after a's), worked side
 // by side.  The sideways smoothing is a recurrence from pixel to pixel whose
 // every step waits for the one before, so one row leaves the processor
@@ -174,7 +191,7 @@ constexpr size_t kPairBlock = 32;
 // block of pixels comes after a's smoothing has finished them, and b's
 // smoothing at a pixel after b's per-byte step on the pixel to its right.
 // Needs pixels >= 3.
-template <class Smoother, ToneFunction Tone, SplitFunction Split>
+template <class PairSmoother, ToneFunction Tone, SplitFunction Split>
 static inline __attribute__((always_inline)) void PairBody(const RowArgs &a, const RowArgs &b)
 {
   Arrays &w = *a.w;
@@ -188,8 +205,8 @@ static inline __attribute__((always_inline)) void PairBody(const RowArgs &a, con
   // Row a's smoothing runs over pixels 1..last-1, then its last pixel gets
   // back the values the lane past the step overwrote.
   const int32_t keepS = S[3 * last], keepM = M[3 * last], keepL = L[3 * last];
-  Smoother sa{}, sb{};  // sb begins once its first block is ready
-  sa.Begin(S, M, L);
+  PairSmoother s{};  // row b's begins once its first block is ready
+  s.BeginA(S, M, L);
   size_t nextA = 1, nextB = 1;
   auto finishA = [&] {
     if (nextA == last)
@@ -200,7 +217,7 @@ static inline __attribute__((always_inline)) void PairBody(const RowArgs &a, con
   };
   const size_t firstEnd = kPairBlock < last ? kPairBlock : last;
   for (; nextA < firstEnd; nextA++)
-    sa.Step(3 * nextA);
+    s.StepA(3 * nextA);
   finishA();
 
   int32_t keepS2 = 0, keepM2 = 0, keepL2 = 0;
@@ -212,7 +229,7 @@ static inline __attribute__((always_inline)) void PairBody(const RowArgs &a, con
     SmearRow(n, b.LongWeight, w.CompData2 + i0, w.Random2 + i0, S + i0, M + i0, L + i0, w.iStrongCnt + i0,
              w.iRefData + i0, w.Out2 + i0);
     if (c0 == 0)
-      sb.Begin(S, M, L);
+      s.BeginB(S, M, L);
     if (c1 == pixels)
       keepS2 = S[3 * last], keepM2 = M[3 * last], keepL2 = L[3 * last];
 
@@ -220,15 +237,12 @@ static inline __attribute__((always_inline)) void PairBody(const RowArgs &a, con
     // this block's last, side by side.
     const size_t endA = c1 + kPairBlock < last ? c1 + kPairBlock : last;
     const size_t endB = c1 - 1 < last ? c1 - 1 : last;
-    while (nextA < endA && nextB < endB)
-    {
-      sa.Step(3 * nextA++);
-      sb.Step(3 * nextB++);
-    }
+    for (; nextA < endA && nextB < endB; nextA++, nextB++)
+      s.StepBoth(3 * nextA, 3 * nextB);
     for (; nextA < endA; nextA++)
-      sa.Step(3 * nextA);
+      s.StepA(3 * nextA);
     for (; nextB < endB; nextB++)
-      sb.Step(3 * nextB);
+      s.StepB(3 * nextB);
     finishA();
   }
   S[3 * last] = keepS2, M[3 * last] = keepM2, L[3 * last] = keepL2;

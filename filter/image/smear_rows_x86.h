@@ -61,6 +61,101 @@ struct SmootherAvx2
   }
 };
 
+// The smoothers of a pair of rows in AVX2 registers, row a in the low four
+// lanes and row b in the high four, one register for each array: where
+// both rows step, each array's step is one set of instructions for the two
+// rows, by shifts of one count for every lane.  A row stepping alone works
+// on its half and leaves the other's lanes as they were.
+static inline __m128i Low(__m256i v) { return _mm256_castsi256_si128(v); }
+static inline __m128i High(__m256i v) { return _mm256_extracti128_si256(v, 1); }
+
+// The steps p' = (150 * (p + n) + 724 * c) >> 10 (short) and
+// p' = (510 * (p + n) + 4 * c) >> 10 (middle, long), in 128 or 256 bits.
+// The recurrence's chain runs through p only: the terms of the old values
+// n and c are summed off it, and the product of p is shifts summed in two
+// levels, so a step waits five instructions for the one before (six with
+// p + n first).  Wrapping 32-bit lanes give the exact sums, which fit.
+#define KELVO_SMOOTH_STEPS(V, add, sub, slli, srai, mullo, set1)                                          \
+  static inline V Short(V p, V n, V c)                                                                   \
+  {                                                                                                      \
+    const V x = add(mullo(n, set1(150)), mullo(c, set1(724)));                                           \
+    const V t = sub(add(slli(p, 7), x), slli(p, 1)), u = sub(slli(p, 5), slli(p, 3));                    \
+    return srai(add(t, u), 10);                                                                          \
+  }                                                                                                      \
+  static inline V Long(V p, V n, V c)                                                                    \
+  {                                                                                                      \
+    const V y = add(sub(slli(n, 9), slli(n, 1)), slli(c, 2));                                            \
+    return srai(sub(add(slli(p, 9), y), slli(p, 1)), 10);                                               \
+  }
+KELVO_SMOOTH_STEPS(__m128i, _mm_add_epi32, _mm_sub_epi32, _mm_slli_epi32, _mm_srai_epi32, _mm_mullo_epi32,
+                   _mm_set1_epi32)
+KELVO_SMOOTH_STEPS(__m256i, _mm256_add_epi32, _mm256_sub_epi32, _mm256_slli_epi32, _mm256_srai_epi32,
+                   _mm256_mullo_epi32, _mm256_set1_epi32)
+#undef KELVO_SMOOTH_STEPS
+
+struct PairSmootherAvx2
+{
+  int32_t *S, *M, *L;
+  __m256i ps, pm, pl, cs, cm, cl;
+
+  void BeginA(int32_t *s, int32_t *m, int32_t *l)
+  {
+    S = s, M = m, L = l;
+    ps = _mm256_castsi128_si256(Load1(S)), pm = _mm256_castsi128_si256(Load1(M));
+    pl = _mm256_castsi128_si256(Load1(L));
+    cs = _mm256_castsi128_si256(Load1(S + 3)), cm = _mm256_castsi128_si256(Load1(M + 3));
+    cl = _mm256_castsi128_si256(Load1(L + 3));
+  }
+
+  void BeginB(int32_t *, int32_t *, int32_t *)
+  {
+    ps = _mm256_inserti128_si256(ps, Load1(S), 1), pm = _mm256_inserti128_si256(pm, Load1(M), 1);
+    pl = _mm256_inserti128_si256(pl, Load1(L), 1);
+    cs = _mm256_inserti128_si256(cs, Load1(S + 3), 1), cm = _mm256_inserti128_si256(cm, Load1(M + 3), 1);
+    cl = _mm256_inserti128_si256(cl, Load1(L + 3), 1);
+  }
+
+  inline void StepBoth(size_t ka, size_t kb)
+  {
+    const __m256i ns = Load2(S + ka + 3, S + kb + 3), nm = Load2(M + ka + 3, M + kb + 3),
+                  nl = Load2(L + ka + 3, L + kb + 3);
+    ps = Short(ps, ns, cs), pm = Long(pm, nm, cm), pl = Long(pl, nl, cl);
+    _mm_storeu_si128((__m128i *)(S + ka), Low(ps)), _mm_storeu_si128((__m128i *)(S + kb), High(ps));
+    _mm_storeu_si128((__m128i *)(M + ka), Low(pm)), _mm_storeu_si128((__m128i *)(M + kb), High(pm));
+    _mm_storeu_si128((__m128i *)(L + ka), Low(pl)), _mm_storeu_si128((__m128i *)(L + kb), High(pl));
+    cs = ns, cm = nm, cl = nl;
+  }
+
+  inline void StepA(size_t k)
+  {
+    const __m128i ns = Load1(S + k + 3), nm = Load1(M + k + 3), nl = Load1(L + k + 3);
+    const __m128i s = Short(Low(ps), ns, Low(cs)), m = Long(Low(pm), nm, Low(cm)), l = Long(Low(pl), nl, Low(cl));
+    _mm_storeu_si128((__m128i *)(S + k), s);
+    _mm_storeu_si128((__m128i *)(M + k), m);
+    _mm_storeu_si128((__m128i *)(L + k), l);
+    ps = _mm256_blend_epi32(ps, _mm256_castsi128_si256(s), 0x0F);
+    pm = _mm256_blend_epi32(pm, _mm256_castsi128_si256(m), 0x0F);
+    pl = _mm256_blend_epi32(pl, _mm256_castsi128_si256(l), 0x0F);
+    cs = _mm256_blend_epi32(cs, _mm256_castsi128_si256(ns), 0x0F);
+    cm = _mm256_blend_epi32(cm, _mm256_castsi128_si256(nm), 0x0F);
+    cl = _mm256_blend_epi32(cl, _mm256_castsi128_si256(nl), 0x0F);
+  }
+
+  inline void StepB(size_t k)
+  {
+    const __m128i ns = Load1(S + k + 3), nm = Load1(M + k + 3), nl = Load1(L + k + 3);
+    const __m128i s = Short(High(ps), ns, High(cs)), m = Long(High(pm), nm, High(cm)),
+                  l = Long(High(pl), nl, High(cl));
+    _mm_storeu_si128((__m128i *)(S + k), s);
+    _mm_storeu_si128((__m128i *)(M + k), m);
+    _mm_storeu_si128((__m128i *)(L + k), l);
+    ps = _mm256_inserti128_si256(ps, s, 1), pm = _mm256_inserti128_si256(pm, m, 1);
+    pl = _mm256_inserti128_si256(pl, l, 1);
+    cs = _mm256_inserti128_si256(cs, ns, 1), cm = _mm256_inserti128_si256(cm, nm, 1);
+    cl = _mm256_inserti128_si256(cl, nl, 1);
+  }
+};
+
 // The row's printer bytes into the three planes, sixteen pixels a step:
 // each plane's bytes picked from three 16-byte loads by byte shuffles.
 static inline __attribute__((always_inline)) void SplitPlanesX86(const RowArgs &a, const unsigned char *out)

@@ -1,5 +1,5 @@
-// Page framing: the mode byte rules, and every block of the real filter's
-// pages (their copy counts here and in the bad jobs).
+// Page framing: the copy count and mode byte rules, and every block of the
+// real filter's pages.
 #include "command_stream.h"
 #include "support/fixtures.h"
 
@@ -11,6 +11,8 @@ namespace {
 
 TEST(CommandStream, CopyCountAndModeByteRules)
 {
+  for (auto [copies, count] : {std::pair{0u, 1}, {1u, 1}, {99u, 99}, {100u, 99}, {4294967295u, 99}})
+    EXPECT_EQ(CopyCount(copies), count) << copies;
   // The print heights the printer recognises set the cut bits 0xA0.
   for (auto [cut, height, mode] : {std::tuple{0, 1000u, 0x04}, {1, 1000u, 0xA4}, {2, 1000u, 0x24}, {3, 1000u, 0x44},
                                    {4, 1000u, 0x04}, {-1, 1000u, 0x04}, {0, 3616u, 0xA4}, {0, 2504u, 0xA4},

@@ -1,5 +1,5 @@
 // The direct-map colour table: the built-in tables, loading by print mode,
-// and tetrahedral interpolation on worked pixels.
+// and tetrahedral interpolation on worked pixels and on an affine table.
 #include "image/direct_map.h"
 #include "image/smear_control.h"
 
@@ -68,6 +68,28 @@ TEST(DirectMap, LoadsTheModesTableAndMapsWorkedPixels)
     EXPECT_EQ(Map(normal, c[0]), c[1]) << c[0][0] << "," << c[0][1] << "," << c[0][2];
     EXPECT_EQ(Map(soft, c[0]), c[2]) << c[0][0] << "," << c[0][1] << "," << c[0][2];
   }
+}
+
+// On a table affine in the grid indexes every tetrahedron gives the affine
+// value at the weighted position, rounded down: a wrong corner or weight in
+// any of the six cases shows.
+TEST(DirectMap, EveryTetrahedronInterpolatesAnAffineTableExactly)
+{
+  const int m[3][3] = {{10, 5, 12}, {3, 20, 7}, {15, 2, 9}};
+  std::vector<unsigned char> t(kDmapTblBytes);
+  for (int i = 0; i < 729; i++)
+    for (int c = 0; c < 3; c++)
+      t[3 * i + c] = (unsigned char)(m[c][0] * (i / 81) + m[c][1] * (i / 9 % 9) + m[c][2] * (i % 9));
+  auto position = [](int v) { return 32 * (v >> 5) + ((v & 31) ? (v & 31) + 1 : 0); };
+  for (int R = 0; R < 256; R += 3)
+    for (int G = 0; G < 256; G += 5)
+      for (int B = 0; B < 256; B += 4)
+      {
+        const Rgb out = Map(t, {R, G, B});
+        for (int c = 0; c < 3; c++)
+          ASSERT_EQ(out[c], (m[c][0] * position(R) + m[c][1] * position(G) + m[c][2] * position(B)) >> 5)
+              << R << "," << G << "," << B << " channel " << c;
+      }
 }
 
 }  // namespace

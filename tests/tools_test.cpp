@@ -116,9 +116,14 @@ TEST(Inspect, PreviewApproximatesThePicture)
     }
   }
 
-  // A stream without a curve (all 0) previews its values unchanged.
-  unsigned char inverse[256];
-  const unsigned char flat[256] = {};
+  // The inverse of a curve: the middle of a flat run, the darkest input
+  // beyond the curve's top.
+  unsigned char curve[256], inverse[256];
+  for (int x = 0; x < 256; x++)
+    curve[x] = (unsigned char)(x < 100 ? 200 - x : x < 104 ? 100 : (255 - x) * 100 / 151);
+  InverseCurve(curve, inverse);
+  EXPECT_EQ(std::vector<int>({inverse[150], inverse[100], inverse[250], inverse[0]}), std::vector<int>({50, 102, 0, 255}));
+  const unsigned char flat[256] = {};  // no curve built in: the values kept
   InverseCurve(flat, inverse);
   EXPECT_TRUE(inverse[0] == 0 && inverse[77] == 77 && inverse[255] == 255);
 }

@@ -44,11 +44,9 @@ TEST(CommandStream, EveryPageIsFramedExactly)
       0x00, 0x00, 0x00, 0x00, 0x67, 0x00, 0x00, 0x00, 0x00, 0x07, 0x08, 0x00, 0x08};
   EXPECT_EQ(pages[0].start, start);
   EXPECT_EQ(pages[0].sendCmd, std::vector<unsigned char>({0x1B, 0xEA, 0, 0, 0, 0, 0x00, 0x00, 0xA8, 0xC0, 0x00}));
-  EXPECT_EQ(pages[0].end, kEndBlocks);
   // Copies 0 sent as 1; cut mode 3 with a recognised height.
-  EXPECT_EQ(std::tuple(pages[1].copies(), pages[1].mode(), pages[1].width(), pages[1].height()),
-            std::tuple(1u, 0xE4u, 5u, 2504u));
-  EXPECT_EQ(pages[1].end, kEndBlocks);
+  EXPECT_EQ(std::tuple(pages[1].copies(), pages[1].mode(), pages[1].width(), pages[1].height(), pages[1].end),
+            std::tuple(1u, 0xE4u, 5u, 2504u, kEndBlocks));
   EXPECT_EQ(LinesWith(r.err, "PAGE: "), (std::vector<std::string>{"PAGE: 1 150", "PAGE: 2 0"}));
 }
 

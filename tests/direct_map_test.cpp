@@ -57,13 +57,6 @@ TEST(DirectMap, LoadsTheModesTableAndMapsWorkedPixels)
     InitDmapTbl(normal.data(), kDmapTblBytes, mode);
     EXPECT_EQ(memcmp(normal.data(), HVX_DmapTbl_A4_Normal, kDmapTblBytes), 0) << mode;
   }
-  // Only dwReadSize bytes, and never more than the table holds.
-  std::vector<unsigned char> t(kDmapTblBytes + 16, 0xAA);
-  InitDmapTbl(t.data(), 100, 1);
-  EXPECT_TRUE(memcmp(t.data(), HVX_DmapTbl_A4_Normal, 100) == 0 && t[100] == 0xAA);
-  InitDmapTbl(t.data(), kDmapTblBytes + 16, 0);
-  EXPECT_TRUE(memcmp(t.data(), HVX_DmapTbl_A4_Soft, kDmapTblBytes) == 0 && t[kDmapTblBytes] == 0xAA);
-
   // in, normal, soft: a grid point, the weight of 31 rounding up, 1.
   const Rgb cases[][3] = {{{255, 0, 0}, {231, 9, 27}, {231, 6, 27}},
                           {{31, 31, 31}, {31, 31, 35}, {32, 28, 35}},

@@ -1,29 +1,21 @@
-// Print settings: the conversion of option texts, the derived values, and
+// Print settings: the conversion of option texts, and
 // job options over PPD defaults over 0 with the log of each value's source.
 #include "settings.h"
 #include "support/fixtures.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <climits>
 
 namespace {
 
+// (The derived values: the colour table tests.)
 TEST(Settings, ConvertNumberAndDerivedValues)
 {
   for (auto [text, value] : {std::pair{"12", 12}, {"  -3", -3}, {"+7x", 7}, {"abc", 0}, {"", 0}, {"- 5", 0},
                              {"2147483647", INT_MAX}, {"-2147483648", INT_MIN}, {"2147483648", INT_MAX},
                              {"-99999999999999999999999", INT_MIN}})
     EXPECT_EQ(ConvertNumber(text), value) << text;
-  // Blue, green, red offsets, contrast term and divisor, rounded toward zero.
-  for (auto [s, want] : {std::pair{PrintSettings{.stp_red = 1}, std::array{-1, -1, 3, 0, 128}},
-                         {PrintSettings{.stp_brightness = 2, .stp_contrast = 3, .stp_red = 1, .stp_blue = -1},
-                          std::array{6, 10, 14, 15, 113}}})
-  {
-    const DerivedValues d = DeriveValues(s);
-    EXPECT_EQ((std::array{d.bdat, d.gdat, d.rdat, d.contrast, d.divisor}), want);
-  }
 }
 
 TEST(Settings, ResolvedFromJobThenPpdThenZero)

@@ -1,6 +1,6 @@
 // Smear control on worked cases: the print mode's curve, the worked
-// examples byte for byte, and each rule of the stage pinned on a page built
-// to show it (the oracle shares none of these values with the stage).
+// examples byte for byte, and rules of the stage pinned on pages built to
+// show them (the oracle shares none of these values with the stage).
 #include "image/smear_control.h"
 #include "page_buffers.h"
 #include "random/mt19937ar.h"
@@ -75,7 +75,9 @@ TEST(SmearControl, FirstRowAndTheGenerator)
   for (unsigned p = 0; p < 4; p++)
     EXPECT_EQ(Bytes({out[p], out[4 + p], out[8 + p]}),
               Bytes({lut[512 + page[3 * p + 2]], lut[256 + page[3 * p + 1]], lut[page[3 * p]]})) << p;
-  EXPECT_EQ(genrand_int32(), 1067595299u) << "seeded, nothing drawn";
+  // Seeded, nothing drawn: the generator's published check values follow.
+  for (uint32_t want : {1067595299u, 955945823u, 477289528u, 4107218783u, 4228976476u})
+    EXPECT_EQ(genrand_int32(), want);
 
   Smear(RandomBytes(3 * 3 * 5, 1), 3, 5, Lut(0));
   const uint32_t next = genrand_int32(), key[4] = {0x123, 0x234, 0x345, 0x456};
@@ -87,27 +89,6 @@ TEST(SmearControl, FirstRowAndTheGenerator)
   Bytes none(12, 0x5A), src(12, 0), curve = lut;
   EXPECT_EQ(SmearControl(src.data(), 2, 0, curve.data(), none.data()), 0);
   EXPECT_EQ(none, Bytes(12, 0x5A));
-}
-
-// The long-term weight is 73 * j / 600 at row j, 73 from row 600 on.  On a
-// page white down to row r and grey (160) there, a weight one off at row r
-// moves the sums of that row.
-TEST(SmearControl, LongWeightOfEachRow)
-{
-  const unsigned w = 40;
-  for (auto [row, s0, s1, s2] : {std::tuple{1u, 4277, 4491, 4441}, {8u, 6257, 6878, 6670}, {9u, 6321, 6938, 6729},
-                                 {300u, 6862, 7571, 7333}, {599u, 7093, 7827, 7586}, {600u, 7109, 7838, 7590},
-                                 {601u, 7100, 7838, 7592}})
-  {
-    std::vector<int> rows(row + 1, 255);
-    rows[row] = 160;
-    const Bytes out = Smear(RowsPage(w, rows), w, row + 1, Lut(1));
-    int sum[3] = {0, 0, 0};
-    for (int plane = 0; plane < 3; plane++)
-      for (unsigned x = 0; x < w; x++)
-        sum[plane] += out[plane * (size_t)w * (row + 1) + row * w + x];
-    EXPECT_EQ(std::tuple(sum[0], sum[1], sum[2]), std::tuple(s0, s1, s2)) << "row " << row;
-  }
 }
 
 TEST(SmearControl, StrongAndWeakSteps)
@@ -134,48 +115,6 @@ TEST(SmearControl, StrongAndWeakSteps)
   const Bytes out = Smear(RowsPage(3, rows), 3, 90, Lut(1));
   EXPECT_EQ(out[70 * 3 + 1], 165);            // plane 0, row 70, pixel 1
   EXPECT_EQ(out[3 * 90 + 85 * 3 + 0], 176);   // plane 1, row 85, pixel 0
-}
-
-// Only the middle pixel of three is smoothed with its neighbours; the
-// histories start from the mean of the first 200 rows.
-TEST(SmearControl, SmoothingAndTheFirst200Rows)
-{
-  const unsigned h = 40;
-  const Bytes a = RandomBytes(3 * 3 * h, 12);
-  Bytes first = a, last = a;
-  for (unsigned j = 0; j < h; j++)
-    for (int c = 0; c < 3; c++)
-      first[j * 9 + c] ^= 0xFF, last[j * 9 + 6 + c] ^= 0xFF;
-  const Bytes outA = Smear(a, 3, h, Lut(1)), outFirst = Smear(first, 3, h, Lut(1)), outLast = Smear(last, 3, h, Lut(1));
-  bool middleMoves[2] = {false, false};
-  for (size_t k = 0; k < outA.size(); k++)  // pixel k % 3
-  {
-    EXPECT_TRUE(k % 3 != 2 || outA[k] == outFirst[k]) << k;
-    EXPECT_TRUE(k % 3 != 0 || outA[k] == outLast[k]) << k;
-    middleMoves[0] |= k % 3 == 1 && outA[k] != outFirst[k];
-    middleMoves[1] |= k % 3 == 1 && outA[k] != outLast[k];
-  }
-  EXPECT_TRUE(middleMoves[0] && middleMoves[1]);
-
-  const unsigned w = 2, rows = 260;
-  const Bytes page = RandomBytes(3 * w * rows, 21);
-  Bytes late = page, row199 = page;
-  for (size_t i = 0; i < 3 * w; i++)
-  {
-    for (unsigned j = 200; j < rows; j++)
-      late[j * 3 * w + i] ^= 0xFF;
-    row199[199 * 3 * w + i] = row199[199 * 3 * w + i] < 128 ? 255 : 0;
-  }
-  const Bytes out = Smear(page, w, rows, Lut(1)), outLate = Smear(late, w, rows, Lut(1)),
-              out199 = Smear(row199, w, rows, Lut(1));
-  const auto before = [&](const Bytes &o, unsigned n) {
-    Bytes rowsBefore;
-    for (int plane = 0; plane < 3; plane++)
-      rowsBefore.insert(rowsBefore.end(), o.begin() + plane * w * rows, o.begin() + plane * w * rows + n * w);
-    return rowsBefore;
-  };
-  EXPECT_EQ(before(out, 200), before(outLate, 200)) << "rows 200 on do not reach the start";
-  EXPECT_NE(before(out, 199), before(out199, 199)) << "row 199 does";
 }
 
 }  // namespace

@@ -42,16 +42,3 @@ void WriteCharts(const std::string &dir)
                                       dir + "/chart.pdf", "--raster", dir + "/chart.ras"});
   ASSERT_EQ(r.status, 0) << r.err;
 }
-
-::testing::AssertionResult RowsAreBlank(const PageBlocks &page, unsigned y0, unsigned y1)
-{
-  const size_t w = page.width(), plane = w * page.height();
-  if (page.data.size() != 3 * plane || y1 > page.height())
-    return ::testing::AssertionFailure() << "the page holds " << page.data.size() << " bytes";
-  for (size_t p = 0; p < 3; p++)
-    for (size_t i = p * plane + y0 * w; i < p * plane + y1 * w; i++)
-      if (page.data[i] != 0)
-        return ::testing::AssertionFailure() << "plane " << p << " holds " << (int)page.data[i] << " at x "
-                                             << (i - p * plane) % w << ", y " << (i - p * plane) / w;
-  return ::testing::AssertionSuccess();
-}

@@ -20,5 +20,3 @@ std::vector<std::string> CupsfilterArgv(const std::string &conf, const std::vect
 // two-page chart.pdf and chart.ras.
 void WriteCharts(const std::string &dir);
 
-// Every byte of rows [y0, y1) is 0 in all three planes (white paper).
-::testing::AssertionResult RowsAreBlank(const PageBlocks &page, unsigned y0, unsigned y1);

@@ -134,10 +134,9 @@ protected:
 
   ipp_jstate_t WaitForJob(int id)
   {
-    ipp_jstate_t state = JobState(id);
-    for (int i = 0; i < 300 && state < IPP_JSTATE_CANCELED; i++, state = JobState(id))
+    for (int i = 0; i < 300 && JobState(id) < IPP_JSTATE_CANCELED; i++)
       std::this_thread::sleep_for(100ms);
-    return state;
+    return JobState(id);
   }
 
   // The job's lines of the error log, without their prefix.
@@ -212,9 +211,8 @@ TEST_F(Cupsd, CancelWhilePrinting)
   EXPECT_EQ(WaitForJob(id), IPP_JSTATE_CANCELED);
   ASSERT_GT(got.size(), 77u + 18);
   EXPECT_LT(got.size(), 1800u * 1200 * 3 + 95) << "the page was sent whole: the cancel came too late";
-  EXPECT_EQ(got.compare(0, 7, "\x1B\x1E\x00\x00\x00\x0C\x00", 7), 0);
-  EXPECT_EQ(got.compare(66, 6, "\x1B\xEA\x00\x00\x00\x00", 6), 0);
-  EXPECT_EQ(got.substr(got.size() - 18), kEndBlocks);
+  EXPECT_TRUE(got.compare(0, 7, "\x1B\x1E\x00\x00\x00\x0C\x00", 7) == 0 &&
+              got.compare(66, 6, "\x1B\xEA\x00\x00\x00\x00", 6) == 0 && got.substr(got.size() - 18) == kEndBlocks);
   // The filter's end is logged once cupsd has reaped it.
   std::string log = JobLog(id);
   for (int i = 0; i < 100 && log.find("rastertokelvo) ") == std::string::npos; i++, log = JobLog(id))

@@ -79,14 +79,6 @@ void WriteRawRaster(const std::string &path, const std::vector<RasterPage> &page
   }
 }
 
-std::vector<unsigned char> RasterBytes(const std::vector<RasterPage> &pages, cups_mode_t mode)
-{
-  TempDir dir;
-  WriteRaster(dir.File("job.ras"), pages, mode);
-  const std::string s = ReadFile(dir.File("job.ras"));
-  return std::vector<unsigned char>(s.begin(), s.end());
-}
-
 void WritePpd(const std::string &path, const std::map<std::string, std::string> &defaults)
 {
   std::ofstream f(path);

@@ -46,8 +46,6 @@ void WriteRaster(const std::string &path, const std::vector<RasterPage> &pages, 
 // An uncompressed stream with the headers and data exactly as given, for
 // headers libcups would not write.
 void WriteRawRaster(const std::string &path, const std::vector<RasterPage> &pages);
-// The bytes WriteRaster writes.
-std::vector<unsigned char> RasterBytes(const std::vector<RasterPage> &pages, cups_mode_t mode = CUPS_RASTER_WRITE);
 
 // A PPD whose options (keyword -> default choice) are the ones named.
 void WritePpd(const std::string &path, const std::map<std::string, std::string> &defaults);

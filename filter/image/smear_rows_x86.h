@@ -10,12 +10,6 @@
 namespace smear {
 namespace {
 
-// The smoother with the short and middle arrays side by side in eight
-// lanes (short in the low four) and the long one in four.  The product by
-// the neighbours' weight, on the recurrence's chain, is four shifts by lane
-// (a shift by 32 gives 0): 150 = 128 + 32 - 8 - 2, 510 = 512 + 0 - 2 - 0.
-// The centre's product, off the chain, is one multiply.  All in wrapping
-// 32-bit lanes, whose low 32 bits are those of the exact sums, which fit.
 static inline __m256i Load2(const int32_t *lo, const int32_t *hi)
 {
   return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128((const __m128i *)lo)),
@@ -24,6 +18,41 @@ static inline __m256i Load2(const int32_t *lo, const int32_t *hi)
 
 static inline __m128i Load1(const int32_t *p) { return _mm_loadu_si128((const __m128i *)p); }
 
+// A value the compiler cannot see through: a multiply by it stays one
+// multiply, which the recurrence waits for less than for the shifts and
+// adds the compiler would make of a known constant.
+template <class V> static inline V Opaque(V v)
+{
+  __asm__("" : "+x"(v));
+  return v;
+}
+
+// The steps p' = (150 * (p + n) + 724 * c) >> 10 (short) and
+// p' = (510 * (p + n) + 4 * c) >> 10 (middle, long) of SmoothRow, in 128 or
+// 256 bits.  The recurrence's chain runs through p only: p + n, the
+// product by one multiply (short) or two shifts and a subtraction, the sum
+// with the centre's term formed off the chain, the shift: six or five
+// instructions a step.  Wrapping 32-bit lanes give the exact sums, which
+// fit.
+#define KELVO_SMOOTH_STEPS(V, add, sub, slli, srai, mullo, set1)                                          \
+  static inline V Short(V p, V n, V c)                                                                   \
+  {                                                                                                      \
+    return srai(add(mullo(add(p, n), Opaque(set1(150))), mullo(c, Opaque(set1(724)))), 10);              \
+  }                                                                                                      \
+  static inline V Long(V p, V n, V c)                                                                    \
+  {                                                                                                      \
+    const V v = add(p, n);                                                                               \
+    return srai(add(sub(slli(v, 9), slli(v, 1)), slli(c, 2)), 10);                                       \
+  }
+KELVO_SMOOTH_STEPS(__m128i, _mm_add_epi32, _mm_sub_epi32, _mm_slli_epi32, _mm_srai_epi32, _mm_mullo_epi32,
+                   _mm_set1_epi32)
+KELVO_SMOOTH_STEPS(__m256i, _mm256_add_epi32, _mm256_sub_epi32, _mm256_slli_epi32, _mm256_srai_epi32,
+                   _mm256_mullo_epi32, _mm256_set1_epi32)
+#undef KELVO_SMOOTH_STEPS
+
+// The smoother of one row: the short and middle arrays side by side in
+// eight lanes (short in the low four), their weights by multiplies, and
+// the long one in four.
 struct SmootherAvx2
 {
   int32_t *S, *M, *L;
@@ -39,21 +68,13 @@ struct SmootherAvx2
 
   inline void Step(size_t k)
   {
-    const __m256i shiftA = _mm256_setr_epi32(7, 7, 7, 7, 9, 9, 9, 9);
-    const __m256i shiftB = _mm256_setr_epi32(5, 5, 5, 5, 32, 32, 32, 32);
-    const __m256i shiftC = _mm256_setr_epi32(3, 3, 3, 3, 1, 1, 1, 1);
-    const __m256i shiftD = _mm256_setr_epi32(1, 1, 1, 1, 32, 32, 32, 32);
-    const __m256i centre = _mm256_setr_epi32(724, 724, 724, 724, 4, 4, 4, 4);
+    const __m256i weight = Opaque(_mm256_setr_epi32(150, 150, 150, 150, 510, 510, 510, 510));
+    const __m256i centre = Opaque(_mm256_setr_epi32(724, 724, 724, 724, 4, 4, 4, 4));
     const __m256i n = Load2(S + k + 3, M + k + 3);
     const __m128i nl = Load1(L + k + 3);
-    const __m256i v = _mm256_add_epi32(p, n);
-    const __m256i plus = _mm256_add_epi32(_mm256_sllv_epi32(v, shiftA), _mm256_sllv_epi32(v, shiftB));
-    const __m256i minus = _mm256_add_epi32(_mm256_sllv_epi32(v, shiftC), _mm256_sllv_epi32(v, shiftD));
-    const __m256i mid = _mm256_mullo_epi32(c, centre);
-    p = _mm256_srai_epi32(_mm256_add_epi32(_mm256_sub_epi32(plus, minus), mid), 10);
-    const __m128i vl = _mm_add_epi32(pl, nl);
-    pl = _mm_srai_epi32(
-        _mm_add_epi32(_mm_sub_epi32(_mm_slli_epi32(vl, 9), _mm_slli_epi32(vl, 1)), _mm_slli_epi32(cl, 2)), 10);
+    p = _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_mullo_epi32(_mm256_add_epi32(p, n), weight), _mm256_mullo_epi32(c, centre)), 10);
+    pl = Long(pl, nl, cl);
     _mm_storeu_si128((__m128i *)(S + k), _mm256_castsi256_si128(p));
     _mm_storeu_si128((__m128i *)(M + k), _mm256_extracti128_si256(p, 1));
     _mm_storeu_si128((__m128i *)(L + k), pl);
@@ -64,34 +85,10 @@ struct SmootherAvx2
 // The smoothers of a pair of rows in AVX2 registers, row a in the low four
 // lanes and row b in the high four, one register for each array: where
 // both rows step, each array's step is one set of instructions for the two
-// rows, by shifts of one count for every lane.  A row stepping alone works
-// on its half and leaves the other's lanes as they were.
+// rows.  A row stepping alone works on its half and leaves the other's
+// lanes as they were.
 static inline __m128i Low(__m256i v) { return _mm256_castsi256_si128(v); }
 static inline __m128i High(__m256i v) { return _mm256_extracti128_si256(v, 1); }
-
-// The steps p' = (150 * (p + n) + 724 * c) >> 10 (short) and
-// p' = (510 * (p + n) + 4 * c) >> 10 (middle, long), in 128 or 256 bits.
-// The recurrence's chain runs through p only: the terms of the old values
-// n and c are summed off it, and the product of p is shifts summed in two
-// levels, so a step waits five instructions for the one before (six with
-// p + n first).  Wrapping 32-bit lanes give the exact sums, which fit.
-#define KELVO_SMOOTH_STEPS(V, add, sub, slli, srai, mullo, set1)                                          \
-  static inline V Short(V p, V n, V c)                                                                   \
-  {                                                                                                      \
-    const V x = add(mullo(n, set1(150)), mullo(c, set1(724)));                                           \
-    const V t = sub(add(slli(p, 7), x), slli(p, 1)), u = sub(slli(p, 5), slli(p, 3));                    \
-    return srai(add(t, u), 10);                                                                          \
-  }                                                                                                      \
-  static inline V Long(V p, V n, V c)                                                                    \
-  {                                                                                                      \
-    const V y = add(sub(slli(n, 9), slli(n, 1)), slli(c, 2));                                            \
-    return srai(sub(add(slli(p, 9), y), slli(p, 1)), 10);                                               \
-  }
-KELVO_SMOOTH_STEPS(__m128i, _mm_add_epi32, _mm_sub_epi32, _mm_slli_epi32, _mm_srai_epi32, _mm_mullo_epi32,
-                   _mm_set1_epi32)
-KELVO_SMOOTH_STEPS(__m256i, _mm256_add_epi32, _mm256_sub_epi32, _mm256_slli_epi32, _mm256_srai_epi32,
-                   _mm256_mullo_epi32, _mm256_set1_epi32)
-#undef KELVO_SMOOTH_STEPS
 
 struct PairSmootherAvx2
 {

@@ -11,10 +11,10 @@
 namespace smear {
 
 // Flattened, so that the smoother's steps are inlined here.
-__attribute__((flatten)) void RowAvx2(const RowArgs &a) { RowBody<SmootherAvx2, ToneRow, SplitPlanesX86>(a); }
+__attribute__((flatten)) void RowAvx2(const RowArgs &a) { RowBody<SmootherAvx2, ToneRow, SplitPlanesX86, SmearRowAvx2>(a); }
 __attribute__((flatten)) void PairAvx2(const RowArgs &a, const RowArgs &b)
 {
-  PairBody<PairSmootherAvx2, ToneRow, SplitPlanesX86>(a, b);
+  PairBody<PairSmootherAvx2, ToneRow, SplitPlanesX86, SmearRowAvx2>(a, b);
 }
 
 }  // namespace smear

@@ -105,6 +105,11 @@ static inline __attribute__((always_inline)) void SmearRow(size_t n, int32_t Lon
 }
 
 typedef void (*ToneFunction)(const unsigned char *row, size_t pixels, const unsigned char *lut, int32_t *comp);
+typedef void (*SmearFunction)(size_t n, int32_t LongWeight, const int32_t *__restrict comp,
+                              const uint32_t *__restrict rnd, int32_t *__restrict ShortHist,
+                              int32_t *__restrict MiddleHist, int32_t *__restrict LongHist,
+                              int32_t *__restrict iStrongCnt, int32_t *__restrict iRefData,
+                              unsigned char *__restrict out);
 typedef void (*SplitFunction)(const RowArgs &a, const unsigned char *out);
 
 // The row's printer bytes into the three planes.
@@ -150,13 +155,13 @@ static inline __attribute__((always_inline)) void SmoothRow(size_t pixels, int32
 }
 
 // One row: the tone curve, the per-byte step, the planes, the smoothing.
-template <class Smoother, ToneFunction Tone, SplitFunction Split>
+template <class Smoother, ToneFunction Tone, SplitFunction Split, SmearFunction Smear = SmearRow>
 static inline __attribute__((always_inline)) void RowBody(const RowArgs &a)
 {
   Arrays &w = *a.w;
   const size_t pixels = a.pixels;
   Tone(a.src, pixels, a.lut, w.CompData);
-  SmearRow(3 * pixels, a.LongWeight, w.CompData, w.Random, w.ShortHist, w.MiddleHist, w.LongHist, w.iStrongCnt,
+  Smear(3 * pixels, a.LongWeight, w.CompData, w.Random, w.ShortHist, w.MiddleHist, w.LongHist, w.iStrongCnt,
            w.iRefData, w.Out);
   Split(a, w.Out);
   SmoothRow<Smoother>(pixels, w.ShortHist, w.MiddleHist, w.LongHist);
@@ -191,7 +196,7 @@ template <class Smoother> struct TwoSmoothers
 // block of pixels comes after a's smoothing has finished them, and b's
 // smoothing at a pixel after b's per-byte step on the pixel to its right.
 // Needs pixels >= 3.
-template <class PairSmoother, ToneFunction Tone, SplitFunction Split>
+template <class PairSmoother, ToneFunction Tone, SplitFunction Split, SmearFunction Smear = SmearRow>
 static inline __attribute__((always_inline)) void PairBody(const RowArgs &a, const RowArgs &b)
 {
   Arrays &w = *a.w;
@@ -199,7 +204,7 @@ static inline __attribute__((always_inline)) void PairBody(const RowArgs &a, con
   int32_t *const S = w.ShortHist, *const M = w.MiddleHist, *const L = w.LongHist;
   Tone(a.src, pixels, a.lut, w.CompData);
   Tone(b.src, pixels, b.lut, w.CompData2);
-  SmearRow(3 * pixels, a.LongWeight, w.CompData, w.Random, S, M, L, w.iStrongCnt, w.iRefData, w.Out);
+  Smear(3 * pixels, a.LongWeight, w.CompData, w.Random, S, M, L, w.iStrongCnt, w.iRefData, w.Out);
   Split(a, w.Out);
 
   // Row a's smoothing runs over pixels 1..last-1, then its last pixel gets
@@ -226,7 +231,7 @@ static inline __attribute__((always_inline)) void PairBody(const RowArgs &a, con
     // Row b's per-byte step on this block, whose row-a values are final.
     const size_t c1 = c0 + kPairBlock < pixels ? c0 + kPairBlock : pixels;
     const size_t i0 = 3 * c0, n = 3 * (c1 - c0);
-    SmearRow(n, b.LongWeight, w.CompData2 + i0, w.Random2 + i0, S + i0, M + i0, L + i0, w.iStrongCnt + i0,
+    Smear(n, b.LongWeight, w.CompData2 + i0, w.Random2 + i0, S + i0, M + i0, L + i0, w.iStrongCnt + i0,
              w.iRefData + i0, w.Out2 + i0);
     if (c0 == 0)
       s.BeginB(S, M, L);

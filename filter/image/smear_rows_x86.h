@@ -153,6 +153,109 @@ struct PairSmootherAvx2
   }
 };
 
+// SmearRow eight bytes at a time in AVX2 registers, the same arithmetic
+// written out so that no step is left to the compiler's choices: weights
+// by multiplies, the strong step's choices by blends, the clamp to 0..255
+// by saturating packs (32-bit to signed 16-bit, then to unsigned 8-bit).
+// Floors of products by -2 are shifts of the negated value by 9 (exact:
+// -2 * v never overflows).  The last bytes, under eight, by SmearRow.
+struct SmearLanesAvx2
+{
+  __m256i longWeight, w115, wMinus9, wMinus224, wShort, wStrong, zero;
+
+  explicit SmearLanesAvx2(int32_t LongWeight)
+  {
+    longWeight = _mm256_set1_epi32(LongWeight);
+    w115 = Opaque(_mm256_set1_epi32(115));
+    wMinus9 = Opaque(_mm256_set1_epi32(-9));
+    wMinus224 = Opaque(_mm256_set1_epi32(-224));
+    wShort = _mm256_set1_epi32(280);
+    wStrong = _mm256_set1_epi32(730);
+    zero = _mm256_setzero_si256();
+  }
+
+  // Bytes i..i+7: the histories, the strong step and the dithered value,
+  // unclamped.
+  inline __attribute__((always_inline)) __m256i Step(size_t i, const int32_t *__restrict comp,
+                                                     const uint32_t *__restrict rnd,
+                                                     int32_t *__restrict ShortHist, int32_t *__restrict MiddleHist,
+                                                     int32_t *__restrict LongHist, int32_t *__restrict iStrongCnt,
+                                                     int32_t *__restrict iRefData) const
+  {
+    const __m256i c = _mm256_loadu_si256((const __m256i *)(comp + i));
+    const __m256i org = _mm256_slli_epi32(c, 10);
+    const __m256i lh = _mm256_loadu_si256((const __m256i *)(LongHist + i));
+    const __m256i ls =
+        _mm256_add_epi32(org, _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(org, lh), longWeight), 10));
+    const __m256i mh = _mm256_loadu_si256((const __m256i *)(MiddleHist + i));
+    const __m256i ms =
+        _mm256_add_epi32(ls, _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(ls, mh), w115), 10));
+
+    const __m256i ref = _mm256_loadu_si256((const __m256i *)(iRefData + i));
+    const __m256i cnt = _mm256_loadu_si256((const __m256i *)(iStrongCnt + i));
+    const __m256i big = _mm256_cmpgt_epi32(_mm256_abs_epi32(_mm256_sub_epi32(ref, c)), _mm256_set1_epi32(39));
+    const __m256i strong = _mm256_and_si256(big, _mm256_cmpgt_epi32(_mm256_set1_epi32(2), cnt));
+    _mm256_storeu_si256((__m256i *)(iStrongCnt + i),
+                        _mm256_and_si256(_mm256_sub_epi32(cnt, _mm256_set1_epi32(-1)), strong));
+    _mm256_storeu_si256((__m256i *)(iRefData + i), _mm256_blendv_epi8(c, ref, strong));
+    const __m256i weight = _mm256_blendv_epi8(wShort, wStrong, strong);
+
+    const __m256i sh = _mm256_loadu_si256((const __m256i *)(ShortHist + i));
+    const __m256i ss =
+        _mm256_add_epi32(ms, _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(ms, sh), weight), 10));
+    const __m256i r = _mm256_and_si256(_mm256_loadu_si256((const __m256i *)(rnd + i)), _mm256_set1_epi32(0x3FF));
+
+    const __m256i lh2 = _mm256_sub_epi32(_mm256_add_epi32(lh, _mm256_srai_epi32(_mm256_sub_epi32(zero, lh), 9)),
+                                         _mm256_srai_epi32(_mm256_sub_epi32(zero, ls), 9));
+    const __m256i mh2 =
+        _mm256_sub_epi32(_mm256_add_epi32(mh, _mm256_srai_epi32(_mm256_mullo_epi32(mh, wMinus9), 10)),
+                         _mm256_srai_epi32(_mm256_mullo_epi32(ms, wMinus9), 10));
+    const __m256i sh2 =
+        _mm256_sub_epi32(_mm256_add_epi32(sh, _mm256_srai_epi32(_mm256_mullo_epi32(sh, wMinus224), 10)),
+                         _mm256_srai_epi32(_mm256_mullo_epi32(ss, wMinus224), 10));
+    _mm256_storeu_si256((__m256i *)(LongHist + i), lh2);
+    _mm256_storeu_si256((__m256i *)(MiddleHist + i), mh2);
+    _mm256_storeu_si256((__m256i *)(ShortHist + i), sh2);
+    return _mm256_srai_epi32(_mm256_add_epi32(ss, r), 10);
+  }
+};
+
+static inline __attribute__((always_inline)) void SmearRowAvx2(size_t n, int32_t LongWeight,
+                                                               const int32_t *__restrict comp,
+                                                               const uint32_t *__restrict rnd,
+                                                               int32_t *__restrict ShortHist,
+                                                               int32_t *__restrict MiddleHist,
+                                                               int32_t *__restrict LongHist,
+                                                               int32_t *__restrict iStrongCnt,
+                                                               int32_t *__restrict iRefData,
+                                                               unsigned char *__restrict out)
+{
+  const SmearLanesAvx2 k(LongWeight);
+  // The packs work within 128-bit halves; this puts the four registers'
+  // bytes back in order.
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  size_t i = 0;
+  for (; i + 32 <= n; i += 32)
+  {
+    const __m256i t0 = k.Step(i, comp, rnd, ShortHist, MiddleHist, LongHist, iStrongCnt, iRefData);
+    const __m256i t1 = k.Step(i + 8, comp, rnd, ShortHist, MiddleHist, LongHist, iStrongCnt, iRefData);
+    const __m256i t2 = k.Step(i + 16, comp, rnd, ShortHist, MiddleHist, LongHist, iStrongCnt, iRefData);
+    const __m256i t3 = k.Step(i + 24, comp, rnd, ShortHist, MiddleHist, LongHist, iStrongCnt, iRefData);
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(t0, t1), _mm256_packs_epi32(t2, t3));
+    _mm256_storeu_si256((__m256i *)(out + i), _mm256_permutevar8x32_epi32(bytes, order));
+  }
+  for (; i + 8 <= n; i += 8)
+  {
+    const __m256i t = k.Step(i, comp, rnd, ShortHist, MiddleHist, LongHist, iStrongCnt, iRefData);
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(t, t), _mm256_setzero_si256());
+    const uint32_t lo = (uint32_t)_mm256_extract_epi32(bytes, 0), hi = (uint32_t)_mm256_extract_epi32(bytes, 4);
+    memcpy(out + i, &lo, 4);
+    memcpy(out + i + 4, &hi, 4);
+  }
+  SmearRow(n - i, LongWeight, comp + i, rnd + i, ShortHist + i, MiddleHist + i, LongHist + i, iStrongCnt + i,
+           iRefData + i, out + i);
+}
+
 // The row's printer bytes into the three planes, sixteen pixels a step:
 // each plane's bytes picked from three 16-byte loads by byte shuffles.
 static inline __attribute__((always_inline)) void SplitPlanesX86(const RowArgs &a, const unsigned char *out)

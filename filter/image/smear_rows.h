@@ -97,10 +97,12 @@ static inline __attribute__((always_inline)) void SmearRow(size_t n, int32_t Lon
 
     // H' = S + (H * c >> 10) - (S * c >> 10) with c = 1024 - e is
     // H + (-e * H >> 10) - (-e * S >> 10), exactly: 1024 * H and 1024 * S
-    // leave the floor unchanged.  Fewer multiplications to vectorise.
-    LongHist[i] = LongHist[i] + ((-2 * LongHist[i]) >> 10) - ((-2 * LongSmear) >> 10);
+    // leave the floor unchanged.  Fewer multiplications to vectorise; the
+    // floors of -2 * v / 1024 and -224 * v / 1024 are those of -v / 512
+    // and -7 * v / 32, with fewer shifts and adds.
+    LongHist[i] = LongHist[i] + ((-LongHist[i]) >> 9) - ((-LongSmear) >> 9);
     MiddleHist[i] = MiddleHist[i] + ((-9 * MiddleHist[i]) >> 10) - ((-9 * MiddleSmear) >> 10);
-    ShortHist[i] = ShortHist[i] + ((-224 * ShortHist[i]) >> 10) - ((-224 * ShortSmear) >> 10);
+    ShortHist[i] = ShortHist[i] + ((-7 * ShortHist[i]) >> 5) - ((-7 * ShortSmear) >> 5);
   }
 }
 

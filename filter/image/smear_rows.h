@@ -50,15 +50,27 @@ struct RowArgs
   unsigned char *planeR, *planeG, *planeB;
 };
 
-// The row through the tone curve of each byte's channel.
+// The row through the tone curve of each byte's channel, four pixels a
+// step where it can: one test of the count for twelve lookups.
 static inline __attribute__((always_inline)) void ToneRow(const unsigned char *row, size_t pixels,
                                                           const unsigned char *lut, int32_t *comp)
 {
-  for (size_t p = 0; p < pixels; p++)
+  const unsigned char *const lr = lut, *const lg = lut + 256, *const lb = lut + 512;
+  size_t p = 0;
+  for (; p + 4 <= pixels; p += 4)
   {
-    comp[3 * p] = lut[row[3 * p]];
-    comp[3 * p + 1] = lut[256 + row[3 * p + 1]];
-    comp[3 * p + 2] = lut[512 + row[3 * p + 2]];
+    const unsigned char *r = row + 3 * p;
+    int32_t *c = comp + 3 * p;
+    c[0] = lr[r[0]], c[1] = lg[r[1]], c[2] = lb[r[2]];
+    c[3] = lr[r[3]], c[4] = lg[r[4]], c[5] = lb[r[5]];
+    c[6] = lr[r[6]], c[7] = lg[r[7]], c[8] = lb[r[8]];
+    c[9] = lr[r[9]], c[10] = lg[r[10]], c[11] = lb[r[11]];
+  }
+  for (; p < pixels; p++)
+  {
+    comp[3 * p] = lr[row[3 * p]];
+    comp[3 * p + 1] = lg[row[3 * p + 1]];
+    comp[3 * p + 2] = lb[row[3 * p + 2]];
   }
 }
 
@@ -244,8 +256,14 @@ static inline __attribute__((always_inline)) void PairBody(const RowArgs &a, con
     // this block's last, side by side.
     const size_t endA = c1 + kPairBlock < last ? c1 + kPairBlock : last;
     const size_t endB = c1 - 1 < last ? c1 - 1 : last;
-    for (; nextA < endA && nextB < endB; nextA++, nextB++)
-      s.StepBoth(3 * nextA, 3 * nextB);
+    if (nextA < endA && nextB < endB)
+    {
+      // One count for the loop, so that a step tests one bound.
+      const size_t both = endA - nextA < endB - nextB ? endA - nextA : endB - nextB;
+      for (size_t j = 0; j < both; j++)
+        s.StepBoth(3 * (nextA + j), 3 * (nextB + j));
+      nextA += both, nextB += both;
+    }
     for (; nextA < endA; nextA++)
       s.StepA(3 * nextA);
     for (; nextB < endB; nextB++)

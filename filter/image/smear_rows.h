@@ -102,9 +102,11 @@ static inline __attribute__((always_inline)) void SmearRow(size_t n, int32_t Lon
     const int32_t weight = 280 + (450 & strong);
     const int32_t ShortSmear = MiddleSmear + ((MiddleSmear - ShortHist[i]) * weight >> 10);
 
-    int32_t Temp = (ShortSmear + (int32_t)(rnd[i] & 0x3FF)) >> 10;
-    Temp = Temp < 0 ? 0 : Temp;
-    Temp = Temp > 255 ? 255 : Temp;
+    // Within -372..625 (from the short smear's range), so the clamp can
+    // work on 16-bit lanes, twice as many to a vector.
+    int16_t Temp = (int16_t)((ShortSmear + (int32_t)(rnd[i] & 0x3FF)) >> 10);
+    Temp = Temp < 0 ? (int16_t)0 : Temp;
+    Temp = Temp > 255 ? (int16_t)255 : Temp;
     out[i] = (unsigned char)Temp;
 
     // H' = S + (H * c >> 10) - (S * c >> 10) with c = 1024 - e is

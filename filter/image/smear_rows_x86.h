@@ -29,21 +29,18 @@ template <class V> static inline V Opaque(V v)
 
 // The steps p' = (150 * (p + n) + 724 * c) >> 10 (short) and
 // p' = (510 * (p + n) + 4 * c) >> 10 (middle, long) of SmoothRow, in 128 or
-// 256 bits.  The recurrence's chain runs through p only: its product by
-// one multiply, the sum with the terms of n and c formed off the chain,
-// the shift; a step waits five cycles for the one before.  Wrapping 32-bit
-// lanes give the exact sums, which fit.
+// 256 bits.  The recurrence's chain runs through p only: p + n, its
+// product by one multiply, the sum with the centre's term formed off the
+// chain, the shift.  (Shorter chains, with the product of p apart from
+// that of n, cost more instructions than the wait they save: with two
+// rows and three arrays in flight the steps are bound by instructions.)
+// Wrapping 32-bit lanes give the exact sums, which fit.
 #define KELVO_SMOOTH_STEPS(V, add, sub, slli, srai, mullo, set1)                                          \
   static inline V Short(V p, V n, V c)                                                                   \
   {                                                                                                      \
-    const V w = Opaque(set1(150));                                                                       \
-    return srai(add(mullo(p, w), add(mullo(n, w), mullo(c, Opaque(set1(724))))), 10);                    \
+    return srai(add(mullo(add(p, n), Opaque(set1(150))), mullo(c, Opaque(set1(724)))), 10);              \
   }                                                                                                      \
-  static inline V Long(V p, V n, V c)                                                                    \
-  {                                                                                                      \
-    const V w = Opaque(set1(510));                                                                       \
-    return srai(add(mullo(p, w), add(mullo(n, w), slli(c, 2))), 10);                                    \
-  }
+  static inline V Long(V p, V n, V c) { return srai(add(mullo(add(p, n), Opaque(set1(510))), slli(c, 2)), 10); }
 KELVO_SMOOTH_STEPS(__m128i, _mm_add_epi32, _mm_sub_epi32, _mm_slli_epi32, _mm_srai_epi32, _mm_mullo_epi32,
                    _mm_set1_epi32)
 KELVO_SMOOTH_STEPS(__m256i, _mm256_add_epi32, _mm256_sub_epi32, _mm256_slli_epi32, _mm256_srai_epi32,

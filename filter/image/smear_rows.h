@@ -178,7 +178,7 @@ static inline __attribute__((always_inline)) void RowBody(const RowArgs &a)
   const size_t pixels = a.pixels;
   Tone(a.src, pixels, a.lut, w.CompData);
   Smear(3 * pixels, a.LongWeight, w.CompData, w.Random, w.ShortHist, w.MiddleHist, w.LongHist, w.iStrongCnt,
-           w.iRefData, w.Out);
+        w.iRefData, w.Out);
   Split(a, w.Out);
   SmoothRow<Smoother>(pixels, w.ShortHist, w.MiddleHist, w.LongHist);
 }
@@ -248,7 +248,7 @@ static inline __attribute__((always_inline)) void PairBody(const RowArgs &a, con
     const size_t c1 = c0 + kPairBlock < pixels ? c0 + kPairBlock : pixels;
     const size_t i0 = 3 * c0, n = 3 * (c1 - c0);
     Smear(n, b.LongWeight, w.CompData2 + i0, w.Random2 + i0, S + i0, M + i0, L + i0, w.iStrongCnt + i0,
-             w.iRefData + i0, w.Out2 + i0);
+          w.iRefData + i0, w.Out2 + i0);
     if (c0 == 0)
       s.BeginB(S, M, L);
     if (c1 == pixels)

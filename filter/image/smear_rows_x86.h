@@ -1,6 +1,7 @@
-// The sideways smoothing of smear control in AVX2 registers, for the
-// versions built for AVX2 and AVX-512 (smear_control_avx2.cpp,
-// smear_control_avx512.cpp), which include it compiled for their processor.
+// Smear control's steps in AVX2 registers (the sideways smoothing, the
+// per-byte step, the split into planes), for the versions built for AVX2
+// and AVX-512 (smear_control_avx2.cpp, smear_control_avx512.cpp), which
+// include it compiled for their processor.
 #pragma once
 
 #include "smear_rows.h"
@@ -19,8 +20,8 @@ static inline __m256i Load2(const int32_t *lo, const int32_t *hi)
 static inline __m128i Load1(const int32_t *p) { return _mm_loadu_si128((const __m128i *)p); }
 
 // A value the compiler cannot see through: a multiply by it stays one
-// multiply, which the recurrence waits for less than for the shifts and
-// adds the compiler would make of a known constant.
+// multiply, where the compiler would make shifts and adds of a known
+// constant (more instructions, and on the smoothing's chain a longer wait).
 template <class V> static inline V Opaque(V v)
 {
   __asm__("" : "+x"(v));
@@ -35,16 +36,18 @@ template <class V> static inline V Opaque(V v)
 // that of n, cost more instructions than the wait they save: with two
 // rows and three arrays in flight the steps are bound by instructions.)
 // Wrapping 32-bit lanes give the exact sums, which fit.
-#define KELVO_SMOOTH_STEPS(V, add, sub, slli, srai, mullo, set1)                                          \
+#define KELVO_SMOOTH_STEPS(V, add, slli, srai, mullo, set1)                                               \
   static inline V Short(V p, V n, V c)                                                                   \
   {                                                                                                      \
     return srai(add(mullo(add(p, n), Opaque(set1(150))), mullo(c, Opaque(set1(724)))), 10);              \
   }                                                                                                      \
-  static inline V Long(V p, V n, V c) { return srai(add(mullo(add(p, n), Opaque(set1(510))), slli(c, 2)), 10); }
-KELVO_SMOOTH_STEPS(__m128i, _mm_add_epi32, _mm_sub_epi32, _mm_slli_epi32, _mm_srai_epi32, _mm_mullo_epi32,
-                   _mm_set1_epi32)
-KELVO_SMOOTH_STEPS(__m256i, _mm256_add_epi32, _mm256_sub_epi32, _mm256_slli_epi32, _mm256_srai_epi32,
-                   _mm256_mullo_epi32, _mm256_set1_epi32)
+  static inline V Long(V p, V n, V c)                                                                    \
+  {                                                                                                      \
+    return srai(add(mullo(add(p, n), Opaque(set1(510))), slli(c, 2)), 10);                               \
+  }
+KELVO_SMOOTH_STEPS(__m128i, _mm_add_epi32, _mm_slli_epi32, _mm_srai_epi32, _mm_mullo_epi32, _mm_set1_epi32)
+KELVO_SMOOTH_STEPS(__m256i, _mm256_add_epi32, _mm256_slli_epi32, _mm256_srai_epi32, _mm256_mullo_epi32,
+                   _mm256_set1_epi32)
 #undef KELVO_SMOOTH_STEPS
 
 // The smoother of one row: the short and middle arrays side by side in

@@ -48,22 +48,18 @@ inline void Store(int32_t *p, Lanes v) { memcpy(p, &v, sizeof v); }
 // SSE2 has no 32-bit multiply: this keeps the recurrence's chain short.
 typedef uint32_t UnsignedLanes __attribute__((vector_size(16)));
 
-inline Lanes Times150(Lanes v)
+// 150 * v + 724 * c as 148 * (v + c) + 2 * v + 576 * c: six shifts where
+// the two products apart take nine.
+inline Lanes ShortTerms(Lanes v, Lanes c)
 {
-  const UnsignedLanes u = (UnsignedLanes)v;
-  return (Lanes)((u << 7) + (u << 4) + (u << 2) + (u << 1));
+  const UnsignedLanes x = (UnsignedLanes)v, y = (UnsignedLanes)c, u = x + y;
+  return (Lanes)(((u << 7) + (u << 4)) + ((u << 2) + (x << 1)) + ((y << 9) + (y << 6)));
 }
 
 inline Lanes Times510(Lanes v)
 {
   const UnsignedLanes u = (UnsignedLanes)v;
   return (Lanes)((u << 9) - (u << 1));
-}
-
-inline Lanes Times724(Lanes v)
-{
-  const UnsignedLanes u = (UnsignedLanes)v;
-  return (Lanes)((u << 9) + (u << 7) + (u << 6) + (u << 4) + (u << 2));
 }
 
 inline Lanes Times4(Lanes v) { return (Lanes)((UnsignedLanes)v << 2); }
@@ -84,7 +80,7 @@ struct SmootherPortable
   inline __attribute__((always_inline)) void Step(size_t k)
   {
     const Lanes ns = Load(S + k + 3), nm = Load(M + k + 3), nl = Load(L + k + 3);
-    ps = (Times150(ps + ns) + Times724(cs)) >> 10;
+    ps = ShortTerms(ps + ns, cs) >> 10;
     pm = (Times510(pm + nm) + Times4(cm)) >> 10;
     pl = (Times510(pl + nl) + Times4(cl)) >> 10;
     Store(S + k, ps);

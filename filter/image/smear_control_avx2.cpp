@@ -1,6 +1,6 @@
-// Smear control built for AVX2: the per-byte step eight bytes at a time,
-// the smoothing of a pair of rows in one register per array and the planes
-// by byte shuffles (smear_rows_x86.h).
+// Smear control built for AVX2: the per-byte step eight bytes at a time in
+// intrinsics, the smoothing of a pair of rows in one register per array and
+// the planes by byte shuffles (smear_rows_x86.h).
 // Compiled with AVX2 flags (see CMakeLists.txt), called only on processors
 // that have them.
 #include "smear_rows.h"
@@ -11,10 +11,13 @@
 namespace smear {
 
 // Flattened, so that the smoother's steps are inlined here.
-__attribute__((flatten)) void RowAvx2(const RowArgs &a) { RowBody<SmootherAvx2, ToneRow, SplitPlanesX86>(a); }
+__attribute__((flatten)) void RowAvx2(const RowArgs &a)
+{
+  RowBody<SmootherAvx2, ToneRow, SplitPlanesX86, SmearRowAvx2>(a);
+}
 __attribute__((flatten)) void PairAvx2(const RowArgs &a, const RowArgs &b)
 {
-  PairBody<PairSmootherAvx2, ToneRow, SplitPlanesX86>(a, b);
+  PairBody<PairSmootherAvx2, ToneRow, SplitPlanesX86, SmearRowAvx2>(a, b);
 }
 
 }  // namespace smear

@@ -1,6 +1,7 @@
-// The sideways smoothing of smear control in AVX2 registers, for the
-// versions built for AVX2 and AVX-512 (smear_control_avx2.cpp,
-// smear_control_avx512.cpp), which include it compiled for their processor.
+// Smear control's steps in AVX2 registers (the sideways smoothing, the
+// per-byte step, the split into planes), for the versions built for AVX2
+// and AVX-512 (smear_control_avx2.cpp, smear_control_avx512.cpp), which
+// include it compiled for their processor.
 #pragma once
 
 #include "smear_rows.h"
@@ -10,12 +11,6 @@
 namespace smear {
 namespace {
 
-// The smoother with the short and middle arrays side by side in eight
-// lanes (short in the low four) and the long one in four.  The product by
-// the neighbours' weight, on the recurrence's chain, is four shifts by lane
-// (a shift by 32 gives 0): 150 = 128 + 32 - 8 - 2, 510 = 512 + 0 - 2 - 0.
-// The centre's product, off the chain, is one multiply.  All in wrapping
-// 32-bit lanes, whose low 32 bits are those of the exact sums, which fit.
 static inline __m256i Load2(const int32_t *lo, const int32_t *hi)
 {
   return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128((const __m128i *)lo)),
@@ -24,6 +19,40 @@ static inline __m256i Load2(const int32_t *lo, const int32_t *hi)
 
 static inline __m128i Load1(const int32_t *p) { return _mm_loadu_si128((const __m128i *)p); }
 
+// A value the compiler cannot see through: a multiply by it stays one
+// multiply, where the compiler would make shifts and adds of a known
+// constant (more instructions, and on the smoothing's chain a longer wait).
+template <class V> static inline V Opaque(V v)
+{
+  __asm__("" : "+x"(v));
+  return v;
+}
+
+// The steps p' = (150 * (p + n) + 724 * c) >> 10 (short) and
+// p' = (510 * (p + n) + 4 * c) >> 10 (middle, long) of SmoothRow, in 128 or
+// 256 bits.  The recurrence's chain runs through p only: p + n, its
+// product by one multiply, the sum with the centre's term formed off the
+// chain, the shift.  (Shorter chains, with the product of p apart from
+// that of n, cost more instructions than the wait they save: with two
+// rows and three arrays in flight the steps are bound by instructions.)
+// Wrapping 32-bit lanes give the exact sums, which fit.
+#define KELVO_SMOOTH_STEPS(V, add, slli, srai, mullo, set1)                                               \
+  static inline V Short(V p, V n, V c)                                                                   \
+  {                                                                                                      \
+    return srai(add(mullo(add(p, n), Opaque(set1(150))), mullo(c, Opaque(set1(724)))), 10);              \
+  }                                                                                                      \
+  static inline V Long(V p, V n, V c)                                                                    \
+  {                                                                                                      \
+    return srai(add(mullo(add(p, n), Opaque(set1(510))), slli(c, 2)), 10);                               \
+  }
+KELVO_SMOOTH_STEPS(__m128i, _mm_add_epi32, _mm_slli_epi32, _mm_srai_epi32, _mm_mullo_epi32, _mm_set1_epi32)
+KELVO_SMOOTH_STEPS(__m256i, _mm256_add_epi32, _mm256_slli_epi32, _mm256_srai_epi32, _mm256_mullo_epi32,
+                   _mm256_set1_epi32)
+#undef KELVO_SMOOTH_STEPS
+
+// The smoother of one row: the short and middle arrays side by side in
+// eight lanes (short in the low four), their weights by multiplies, and
+// the long one in four.
 struct SmootherAvx2
 {
   int32_t *S, *M, *L;
@@ -39,21 +68,13 @@ struct SmootherAvx2
 
   inline void Step(size_t k)
   {
-    const __m256i shiftA = _mm256_setr_epi32(7, 7, 7, 7, 9, 9, 9, 9);
-    const __m256i shiftB = _mm256_setr_epi32(5, 5, 5, 5, 32, 32, 32, 32);
-    const __m256i shiftC = _mm256_setr_epi32(3, 3, 3, 3, 1, 1, 1, 1);
-    const __m256i shiftD = _mm256_setr_epi32(1, 1, 1, 1, 32, 32, 32, 32);
-    const __m256i centre = _mm256_setr_epi32(724, 724, 724, 724, 4, 4, 4, 4);
+    const __m256i weight = Opaque(_mm256_setr_epi32(150, 150, 150, 150, 510, 510, 510, 510));
+    const __m256i centre = Opaque(_mm256_setr_epi32(724, 724, 724, 724, 4, 4, 4, 4));
     const __m256i n = Load2(S + k + 3, M + k + 3);
     const __m128i nl = Load1(L + k + 3);
-    const __m256i v = _mm256_add_epi32(p, n);
-    const __m256i plus = _mm256_add_epi32(_mm256_sllv_epi32(v, shiftA), _mm256_sllv_epi32(v, shiftB));
-    const __m256i minus = _mm256_add_epi32(_mm256_sllv_epi32(v, shiftC), _mm256_sllv_epi32(v, shiftD));
-    const __m256i mid = _mm256_mullo_epi32(c, centre);
-    p = _mm256_srai_epi32(_mm256_add_epi32(_mm256_sub_epi32(plus, minus), mid), 10);
-    const __m128i vl = _mm_add_epi32(pl, nl);
-    pl = _mm_srai_epi32(
-        _mm_add_epi32(_mm_sub_epi32(_mm_slli_epi32(vl, 9), _mm_slli_epi32(vl, 1)), _mm_slli_epi32(cl, 2)), 10);
+    p = _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_mullo_epi32(_mm256_add_epi32(p, n), weight), _mm256_mullo_epi32(c, centre)), 10);
+    pl = Long(pl, nl, cl);
     _mm_storeu_si128((__m128i *)(S + k), _mm256_castsi256_si128(p));
     _mm_storeu_si128((__m128i *)(M + k), _mm256_extracti128_si256(p, 1));
     _mm_storeu_si128((__m128i *)(L + k), pl);
@@ -64,34 +85,10 @@ struct SmootherAvx2
 // The smoothers of a pair of rows in AVX2 registers, row a in the low four
 // lanes and row b in the high four, one register for each array: where
 // both rows step, each array's step is one set of instructions for the two
-// rows, by shifts of one count for every lane.  A row stepping alone works
-// on its half and leaves the other's lanes as they were.
+// rows.  A row stepping alone works on its half and leaves the other's
+// lanes as they were.
 static inline __m128i Low(__m256i v) { return _mm256_castsi256_si128(v); }
 static inline __m128i High(__m256i v) { return _mm256_extracti128_si256(v, 1); }
-
-// The steps p' = (150 * (p + n) + 724 * c) >> 10 (short) and
-// p' = (510 * (p + n) + 4 * c) >> 10 (middle, long), in 128 or 256 bits.
-// The recurrence's chain runs through p only: the terms of the old values
-// n and c are summed off it, and the product of p is shifts summed in two
-// levels, so a step waits five instructions for the one before (six with
-// p + n first).  Wrapping 32-bit lanes give the exact sums, which fit.
-#define KELVO_SMOOTH_STEPS(V, add, sub, slli, srai, mullo, set1)                                          \
-  static inline V Short(V p, V n, V c)                                                                   \
-  {                                                                                                      \
-    const V x = add(mullo(n, set1(150)), mullo(c, set1(724)));                                           \
-    const V t = sub(add(slli(p, 7), x), slli(p, 1)), u = sub(slli(p, 5), slli(p, 3));                    \
-    return srai(add(t, u), 10);                                                                          \
-  }                                                                                                      \
-  static inline V Long(V p, V n, V c)                                                                    \
-  {                                                                                                      \
-    const V y = add(sub(slli(n, 9), slli(n, 1)), slli(c, 2));                                            \
-    return srai(sub(add(slli(p, 9), y), slli(p, 1)), 10);                                               \
-  }
-KELVO_SMOOTH_STEPS(__m128i, _mm_add_epi32, _mm_sub_epi32, _mm_slli_epi32, _mm_srai_epi32, _mm_mullo_epi32,
-                   _mm_set1_epi32)
-KELVO_SMOOTH_STEPS(__m256i, _mm256_add_epi32, _mm256_sub_epi32, _mm256_slli_epi32, _mm256_srai_epi32,
-                   _mm256_mullo_epi32, _mm256_set1_epi32)
-#undef KELVO_SMOOTH_STEPS
 
 struct PairSmootherAvx2
 {
@@ -155,6 +152,109 @@ struct PairSmootherAvx2
     cl = _mm256_inserti128_si256(cl, nl, 1);
   }
 };
+
+// SmearRow eight bytes at a time in AVX2 registers, the same arithmetic
+// written out so that no step is left to the compiler's choices: weights
+// by multiplies, the strong step's choices by blends, the clamp to 0..255
+// by saturating packs (32-bit to signed 16-bit, then to unsigned 8-bit).
+// Floors of products by -2 are shifts of the negated value by 9 (exact:
+// -2 * v never overflows).  The last bytes, under eight, by SmearRow.
+struct SmearLanesAvx2
+{
+  __m256i longWeight, w115, wMinus9, wMinus224, wShort, wStrong, zero;
+
+  explicit SmearLanesAvx2(int32_t LongWeight)
+  {
+    longWeight = _mm256_set1_epi32(LongWeight);
+    w115 = Opaque(_mm256_set1_epi32(115));
+    wMinus9 = Opaque(_mm256_set1_epi32(-9));
+    wMinus224 = Opaque(_mm256_set1_epi32(-224));
+    wShort = _mm256_set1_epi32(280);
+    wStrong = _mm256_set1_epi32(730);
+    zero = _mm256_setzero_si256();
+  }
+
+  // Bytes i..i+7: the histories, the strong step and the dithered value,
+  // unclamped.
+  inline __attribute__((always_inline)) __m256i Step(size_t i, const int32_t *__restrict comp,
+                                                     const uint32_t *__restrict rnd,
+                                                     int32_t *__restrict ShortHist, int32_t *__restrict MiddleHist,
+                                                     int32_t *__restrict LongHist, int32_t *__restrict iStrongCnt,
+                                                     int32_t *__restrict iRefData) const
+  {
+    const __m256i c = _mm256_loadu_si256((const __m256i *)(comp + i));
+    const __m256i org = _mm256_slli_epi32(c, 10);
+    const __m256i lh = _mm256_loadu_si256((const __m256i *)(LongHist + i));
+    const __m256i ls =
+        _mm256_add_epi32(org, _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(org, lh), longWeight), 10));
+    const __m256i mh = _mm256_loadu_si256((const __m256i *)(MiddleHist + i));
+    const __m256i ms =
+        _mm256_add_epi32(ls, _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(ls, mh), w115), 10));
+
+    const __m256i ref = _mm256_loadu_si256((const __m256i *)(iRefData + i));
+    const __m256i cnt = _mm256_loadu_si256((const __m256i *)(iStrongCnt + i));
+    const __m256i big = _mm256_cmpgt_epi32(_mm256_abs_epi32(_mm256_sub_epi32(ref, c)), _mm256_set1_epi32(39));
+    const __m256i strong = _mm256_and_si256(big, _mm256_cmpgt_epi32(_mm256_set1_epi32(2), cnt));
+    _mm256_storeu_si256((__m256i *)(iStrongCnt + i),
+                        _mm256_and_si256(_mm256_sub_epi32(cnt, _mm256_set1_epi32(-1)), strong));
+    _mm256_storeu_si256((__m256i *)(iRefData + i), _mm256_blendv_epi8(c, ref, strong));
+    const __m256i weight = _mm256_blendv_epi8(wShort, wStrong, strong);
+
+    const __m256i sh = _mm256_loadu_si256((const __m256i *)(ShortHist + i));
+    const __m256i ss =
+        _mm256_add_epi32(ms, _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(ms, sh), weight), 10));
+    const __m256i r = _mm256_and_si256(_mm256_loadu_si256((const __m256i *)(rnd + i)), _mm256_set1_epi32(0x3FF));
+
+    const __m256i lh2 = _mm256_sub_epi32(_mm256_add_epi32(lh, _mm256_srai_epi32(_mm256_sub_epi32(zero, lh), 9)),
+                                         _mm256_srai_epi32(_mm256_sub_epi32(zero, ls), 9));
+    const __m256i mh2 =
+        _mm256_sub_epi32(_mm256_add_epi32(mh, _mm256_srai_epi32(_mm256_mullo_epi32(mh, wMinus9), 10)),
+                         _mm256_srai_epi32(_mm256_mullo_epi32(ms, wMinus9), 10));
+    const __m256i sh2 =
+        _mm256_sub_epi32(_mm256_add_epi32(sh, _mm256_srai_epi32(_mm256_mullo_epi32(sh, wMinus224), 10)),
+                         _mm256_srai_epi32(_mm256_mullo_epi32(ss, wMinus224), 10));
+    _mm256_storeu_si256((__m256i *)(LongHist + i), lh2);
+    _mm256_storeu_si256((__m256i *)(MiddleHist + i), mh2);
+    _mm256_storeu_si256((__m256i *)(ShortHist + i), sh2);
+    return _mm256_srai_epi32(_mm256_add_epi32(ss, r), 10);
+  }
+};
+
+static inline __attribute__((always_inline)) void SmearRowAvx2(size_t n, int32_t LongWeight,
+                                                               const int32_t *__restrict comp,
+                                                               const uint32_t *__restrict rnd,
+                                                               int32_t *__restrict ShortHist,
+                                                               int32_t *__restrict MiddleHist,
+                                                               int32_t *__restrict LongHist,
+                                                               int32_t *__restrict iStrongCnt,
+                                                               int32_t *__restrict iRefData,
+                                                               unsigned char *__restrict out)
+{
+  const SmearLanesAvx2 k(LongWeight);
+  // The packs work within 128-bit halves; this puts the four registers'
+  // bytes back in order.
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  size_t i = 0;
+  for (; i + 32 <= n; i += 32)
+  {
+    const __m256i t0 = k.Step(i, comp, rnd, ShortHist, MiddleHist, LongHist, iStrongCnt, iRefData);
+    const __m256i t1 = k.Step(i + 8, comp, rnd, ShortHist, MiddleHist, LongHist, iStrongCnt, iRefData);
+    const __m256i t2 = k.Step(i + 16, comp, rnd, ShortHist, MiddleHist, LongHist, iStrongCnt, iRefData);
+    const __m256i t3 = k.Step(i + 24, comp, rnd, ShortHist, MiddleHist, LongHist, iStrongCnt, iRefData);
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(t0, t1), _mm256_packs_epi32(t2, t3));
+    _mm256_storeu_si256((__m256i *)(out + i), _mm256_permutevar8x32_epi32(bytes, order));
+  }
+  for (; i + 8 <= n; i += 8)
+  {
+    const __m256i t = k.Step(i, comp, rnd, ShortHist, MiddleHist, LongHist, iStrongCnt, iRefData);
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(t, t), _mm256_setzero_si256());
+    const uint32_t lo = (uint32_t)_mm256_extract_epi32(bytes, 0), hi = (uint32_t)_mm256_extract_epi32(bytes, 4);
+    memcpy(out + i, &lo, 4);
+    memcpy(out + i + 4, &hi, 4);
+  }
+  SmearRow(n - i, LongWeight, comp + i, rnd + i, ShortHist + i, MiddleHist + i, LongHist + i, iStrongCnt + i,
+           iRefData + i, out + i);
+}
 
 // The row's printer bytes into the three planes, sixteen pixels a step:
 // each plane's bytes picked from three 16-byte loads by byte shuffles.

@@ -197,13 +197,13 @@ TEST(Cancel, BetweenPagesAndBeforeTheFirst)
   WriteRaster(dir2.File("2.ras"), {RgbPage(20, 10), RgbPage(20, 10)});
   const std::string page1 = ReadFile(dir2.File("1.ras")), job = ReadFile(dir2.File("2.ras"));
   RunningFilter run = StartFilter({}, dir.path());
-  ASSERT_TRUE(WriteFd(run.stdinFd, job.data(), page1.size()));  // not yet the second header
+  ASSERT_EQ(write(run.stdinFd, job.data(), page1.size()), (ssize_t)page1.size());  // not yet the second header
   for (int i = 0; i < 500 && ReadFile(run.errPath).find("Transfer completion") == std::string::npos; i++)
     usleep(10000);
   usleep(50000);
   kill(run.pid, SIGTERM);
   usleep(50000);
-  ASSERT_TRUE(WriteFd(run.stdinFd, job.data() + page1.size(), job.size() - page1.size()));
+  ASSERT_EQ(write(run.stdinFd, job.data() + page1.size(), job.size() - page1.size()), (ssize_t)(job.size() - page1.size()));
   FilterResult r = WaitFilter(run);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(SplitPages(r.out).size(), 2u);

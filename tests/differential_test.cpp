@@ -395,12 +395,9 @@ TEST(Differential, WholeJobMatchesTheOraclePipeline)
     {
       SCOPED_TRACE(testing::Message() << "options \"" << job.options << "\", " << (job.ppd ? "a" : "no")
                                       << " PPD, " << threads << " threads");
-      setenv("KELVO_THREADS", threads, 1);
-      setenv("KELVO_VECTOR_LEVEL", level, 1);
       const FilterResult r =
-          RunFilter({.options = job.options, .file = ras, .ppd = job.ppd ? std::optional(ppd) : std::nullopt});
-      unsetenv("KELVO_THREADS");
-      unsetenv("KELVO_VECTOR_LEVEL");
+          RunFilter({.options = job.options, .file = ras, .ppd = job.ppd ? std::optional(ppd) : std::nullopt,
+                     .env = {std::string("KELVO_THREADS=") + threads, std::string("KELVO_VECTOR_LEVEL=") + level}});
       ASSERT_EQ(r.status, 0) << r.err;
       const std::vector<PageBlocks> out = SplitPages(r.out);
       ASSERT_EQ(out.size(), pages.size());

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 
 namespace {
 
@@ -57,6 +58,20 @@ TEST(FilterJob, HeaderLogProgressAndPageLines)
                                       "INFO: Printing page 3, 50% complete..."}));
   EXPECT_EQ(LinesWith(r.err, "INFO: Transfer completion of the image data").size(), 3u);
   EXPECT_EQ(LinesWith(r.err, "PAGE: "), (std::vector<std::string>{"PAGE: 1 2", "PAGE: 2 1", "PAGE: 3 1"}));
+}
+
+// An uncompressed stream with the headers and data exactly as given, for
+// headers libcups would not write.
+void WriteRawRaster(const std::string &path, const std::vector<RasterPage> &pages)
+{
+  std::ofstream f(path, std::ios::binary);
+  const uint32_t sync = CUPS_RASTER_SYNC;
+  f.write(reinterpret_cast<const char *>(&sync), sizeof(sync));
+  for (const RasterPage &page : pages)
+  {
+    f.write(reinterpret_cast<const char *>(&page.header), sizeof(page.header));
+    f.write(reinterpret_cast<const char *>(page.data.data()), (std::streamsize)page.data.size());
+  }
 }
 
 // Pages the filter cannot print safely are refused before anything of them

@@ -67,18 +67,6 @@ void WriteRaster(const std::string &path, const std::vector<RasterPage> &pages, 
   close(fd);
 }
 
-void WriteRawRaster(const std::string &path, const std::vector<RasterPage> &pages)
-{
-  std::ofstream f(path, std::ios::binary);
-  const uint32_t sync = CUPS_RASTER_SYNC;
-  f.write(reinterpret_cast<const char *>(&sync), sizeof(sync));
-  for (const RasterPage &page : pages)
-  {
-    f.write(reinterpret_cast<const char *>(&page.header), sizeof(page.header));
-    f.write(reinterpret_cast<const char *>(page.data.data()), (std::streamsize)page.data.size());
-  }
-}
-
 void WritePpd(const std::string &path, const std::map<std::string, std::string> &defaults)
 {
   std::ofstream f(path);
@@ -104,22 +92,6 @@ std::string ReadFile(const std::string &path)
   return s.str();
 }
 
-bool WriteFd(int fd, const void *data, size_t len)
-{
-  const char *p = static_cast<const char *>(data);
-  while (len > 0)
-  {
-    const ssize_t n = write(fd, p, len);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    p += n;
-    len -= (size_t)n;
-  }
-  return true;
-}
-
 std::string FindProgram(const std::string &name)
 {
   if (name.find('/') != std::string::npos)
@@ -132,10 +104,11 @@ std::string FindProgram(const std::string &name)
 }
 
 // Fork and exec: standard input from inFd (or inPath), output to outFd (or
-// outPath), errors to errPath; setup runs in the child before the exec.
+// outPath), errors to errPath, the NAME=VALUE entries of env added to the
+// environment; setup runs in the child before the exec.
 static pid_t Spawn(const std::string &program, const std::vector<std::string> &args, int inFd,
                    const std::string &inPath, int outFd, const std::string &outPath, const std::string &errPath,
-                   const std::function<void()> &setup)
+                   const std::vector<std::string> &env, const std::function<void()> &setup = [] {})
 {
   const pid_t pid = fork();
   if (pid != 0)
@@ -145,6 +118,8 @@ static pid_t Spawn(const std::string &program, const std::vector<std::string> &a
   const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
     _exit(127);
+  for (const std::string &entry : env)
+    putenv(const_cast<char *>(entry.c_str()));
   setup();
   std::vector<char *> argv;
   for (const std::string &a : args)
@@ -158,11 +133,9 @@ static FilterResult Collect(pid_t pid, const std::string &outPath, const std::st
 {
   FilterResult result;
   int wstatus = 0;
-  struct rusage usage = {};
-  while (wait4(pid, &wstatus, 0, &usage) < 0 && errno == EINTR)
+  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR)
   {
   }
-  result.maxRssKb = usage.ru_maxrss;
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
   result.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
   struct stat st;
@@ -182,7 +155,7 @@ static RunningFilter Start(const FilterInvocation &inv, const std::string &dir, 
   if (inv.file)
     args.push_back(*inv.file);
   run.pid = Spawn(KELVO_FILTER_PATH, inv.argv.value_or(args), fds[0], inv.stdinPath, inv.stdoutFd, run.outPath,
-                  run.errPath, [&] {
+                  run.errPath, inv.env, [&] {
                     if (inv.closeStdout)
                       close(1);
                     const struct rlimit limit = {(rlim_t)inv.memoryLimit, (rlim_t)inv.memoryLimit};
@@ -224,10 +197,7 @@ CommandResult RunCommand(const std::vector<std::string> &argv, const std::vector
   if (program.empty())
     return CommandResult{.err = argv[0] + ": not found"};
   TempDir dir;
-  const pid_t pid = Spawn(program, argv, -1, "/dev/null", -1, dir.File("out"), dir.File("err"), [&] {
-    for (const std::string &entry : env)
-      putenv(const_cast<char *>(entry.c_str()));
-  });
+  const pid_t pid = Spawn(program, argv, -1, "/dev/null", -1, dir.File("out"), dir.File("err"), env);
   return Collect(pid, dir.File("out"), dir.File("err"));
 }
 

@@ -13,16 +13,6 @@ namespace {
 
 using Picture = std::vector<unsigned char>;
 
-// A random row of w pixels repeated h times.
-Picture AlikeRows(int w, int h, unsigned seed)
-{
-  const Picture row = RandomBytes(3 * (size_t)w, seed);
-  Picture p;
-  for (int y = 0; y < h; y++)
-    p.insert(p.end(), row.begin(), row.end());
-  return p;
-}
-
 TEST(Resize, Enlargement)
 {
   // The order of the sum is part of the result: at +10 output (2, 1) of
@@ -50,8 +40,10 @@ TEST(Resize, ReductionIsTheAreaMeanCentredOnWhite)
 
   // 1000 pixels at -10: 900 from column 50, pixel j covering source pixels
   // j * 10 / 9 to (j + 1) * 10 / 9 in ninths.
-  const Picture row = RandomBytes(3000, 5);
-  Picture q = AlikeRows(1000, 10, 5);
+  const Picture row = RandomPage(1000, 1, 5);
+  Picture q;
+  for (int y = 0; y < 10; y++)
+    q.insert(q.end(), row.begin(), row.end());
   ASSERT_EQ(ResizePictureAverage(q.data(), 1000, 10, -10, -10), 0);
   for (int i = 0; i < 3; i++)
   {
@@ -66,7 +58,7 @@ TEST(Resize, GridBeyond32Bits)
   // 65535 -> 64879 (coprime) and 99991 -> 98991: grids of 2^32 and more.
   for (int w : {65535, 99991})
   {
-    Picture p = RandomBytes(3 * (size_t)w, 7), expected = p;
+    Picture p = RandomPage(w, 1, 7), expected = p;
     ASSERT_EQ(OracleResizePictureAverage(expected.data(), w, 1, -1, -1), 0);
     ASSERT_EQ(ResizePictureAverage(p.data(), w, 1, -1, -1), 0);
     EXPECT_EQ(p, expected) << w;

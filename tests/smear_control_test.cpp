@@ -9,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <tuple>
 
 namespace {
 
@@ -72,7 +70,7 @@ TEST(SmearControl, FirstRowAndTheGenerator)
 {
   const Bytes lut = Lut(1);
   init_genrand(7);
-  Smear(RandomBytes(3 * 4, 1), 4, 1, lut);
+  Smear(RandomPage(4, 1, 1), 4, 1, lut);
   for (uint32_t want : {1067595299u, 955945823u, 477289528u, 4107218783u, 4228976476u})
     EXPECT_EQ(genrand_int32(), want);
 

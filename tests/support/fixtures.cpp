@@ -32,13 +32,28 @@ TempDir::~TempDir()
   std::filesystem::remove_all(path_, ec);
 }
 
-std::vector<unsigned char> RandomBytes(size_t n, uint32_t seed)
+std::vector<unsigned char> RandomPage(int w, int h, uint32_t seed)
 {
   std::mt19937 gen(seed);
-  std::vector<unsigned char> bytes(n);
-  for (unsigned char &b : bytes)
-    b = (unsigned char)gen();
-  return bytes;
+  std::vector<unsigned char> p(3 * (size_t)w * h);
+  const uint32_t kind = gen() % 4, r0 = gen() % 256, g0 = gen() % 256, b0 = gen() % 256;
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++)
+    {
+      const uint32_t n = gen();
+      uint32_t r, g, b;
+      if (kind == 0 || n % 7 == 0)
+        r = n, g = n >> 8, b = n >> 16;
+      else if (kind == 1)
+        r = r0 + 3 * x, g = g0 + 2 * y, b = b0 + x + y;
+      else if (kind == 2)
+        r = g = (x / 3 + y / 2) % 2 ? 255 : 0, b = n % 3 ? r : 255 - r;
+      else
+        r = 200 + n % 40, g = 150 + (n >> 8) % 30, b = 120 + (n >> 16) % 30;
+      unsigned char *px = &p[3 * ((size_t)y * w + x)];
+      px[0] = (unsigned char)r, px[1] = (unsigned char)g, px[2] = (unsigned char)b;
+    }
+  return p;
 }
 
 RasterPage RgbPage(unsigned w, unsigned h, const std::function<void(unsigned, unsigned, unsigned char *)> &pixel)

@@ -28,8 +28,9 @@ private:
   std::string path_;
 };
 
-// n bytes from std::mt19937 seeded with seed, one output's low byte each.
-std::vector<unsigned char> RandomBytes(size_t n, uint32_t seed);
+// A w x h RGB page from seed: noise, gradients, hard edges or skin tones,
+// with 0 and 255 among them.
+std::vector<unsigned char> RandomPage(int w, int h, uint32_t seed);
 
 struct RasterPage
 {

@@ -34,8 +34,7 @@ TEST(BadJobs, BrokenStreams)
   TempDir dir;
   const std::string good = dir.File("good.ras"), junk = dir.File("junk.ras");
   // No input, no pages, garbage, a truncated sync word: nothing sent.
-  for (std::string text : {std::string(), std::string("RaS3"), std::string("RaSx and then some text"),
-                           std::string("Ra"), std::string(4096, '\xff')})
+  for (std::string text : {std::string(), std::string("RaS3"), std::string("Ra"), std::string(4096, '\xff')})
   {
     std::ofstream(junk, std::ios::binary) << text;
     const FilterResult r = RunFilter({.file = junk});

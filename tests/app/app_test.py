@@ -284,7 +284,6 @@ def test_web(work, srv):
 
 
 def screenshot(url, name):
-    os.makedirs(ARTEFACTS, exist_ok=True)
     path = f"{ARTEFACTS}/{name}.png"
     with tempfile.TemporaryDirectory() as profile:
         run("chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
@@ -295,7 +294,6 @@ def screenshot(url, name):
 
 def test_ipp(work, srv):
     charts(work, "1800x1200", dpi=50)
-    os.makedirs(ARTEFACTS, exist_ok=True)
     # The failures left come from PAPPL 1.3.1 and the printer (README, "IPP
     # conformance"); any other failure is new.
     known = {"RFC 8011 section 4.1.4: attributes-charset + attributes-natural-lang",
@@ -313,6 +311,7 @@ def test_ipp(work, srv):
         check(passed > 0 and failed <= known, f"{suite}: no failures but the known ones {sorted(failed - known)}")
 
 
+os.makedirs(ARTEFACTS, exist_ok=True)
 with tempfile.TemporaryDirectory(prefix="kelvo-app-work-") as work:
     try:
         remote = next((a for a in run("hostname", "-I").stdout.split() if "." in a and not a.startswith("127.")), None)

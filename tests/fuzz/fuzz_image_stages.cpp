@@ -7,7 +7,6 @@
 #include "image/sharpness.h"
 #include "image/smear_control.h"
 
-#include <cstring>
 #include <string>
 #include <vector>
 

@@ -32,13 +32,28 @@ TempDir::~TempDir()
   std::filesystem::remove_all(path_, ec);
 }
 
-std::vector<unsigned char> RandomBytes(size_t n, uint32_t seed)
+std::vector<unsigned char> RandomPage(int w, int h, uint32_t seed)
 {
   std::mt19937 gen(seed);
-  std::vector<unsigned char> bytes(n);
-  for (unsigned char &b : bytes)
-    b = (unsigned char)gen();
-  return bytes;
+  std::vector<unsigned char> p(3 * (size_t)w * h);
+  const uint32_t kind = gen() % 4, r0 = gen() % 256, g0 = gen() % 256, b0 = gen() % 256;
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++)
+    {
+      const uint32_t n = gen();
+      uint32_t r, g, b;
+      if (kind == 0 || n % 7 == 0)
+        r = n, g = n >> 8, b = n >> 16;
+      else if (kind == 1)
+        r = r0 + 3 * x, g = g0 + 2 * y, b = b0 + x + y;
+      else if (kind == 2)
+        r = g = (x / 3 + y / 2) % 2 ? 255 : 0, b = n % 3 ? r : 255 - r;
+      else
+        r = 200 + n % 40, g = 150 + (n >> 8) % 30, b = 120 + (n >> 16) % 30;
+      unsigned char *px = &p[3 * ((size_t)y * w + x)];
+      px[0] = (unsigned char)r, px[1] = (unsigned char)g, px[2] = (unsigned char)b;
+    }
+  return p;
 }
 
 RasterPage RgbPage(unsigned w, unsigned h, const std::function<void(unsigned, unsigned, unsigned char *)> &pixel)
@@ -67,18 +82,6 @@ void WriteRaster(const std::string &path, const std::vector<RasterPage> &pages, 
   close(fd);
 }
 
-void WriteRawRaster(const std::string &path, const std::vector<RasterPage> &pages)
-{
-  std::ofstream f(path, std::ios::binary);
-  const uint32_t sync = CUPS_RASTER_SYNC;
-  f.write(reinterpret_cast<const char *>(&sync), sizeof(sync));
-  for (const RasterPage &page : pages)
-  {
-    f.write(reinterpret_cast<const char *>(&page.header), sizeof(page.header));
-    f.write(reinterpret_cast<const char *>(page.data.data()), (std::streamsize)page.data.size());
-  }
-}
-
 void WritePpd(const std::string &path, const std::map<std::string, std::string> &defaults)
 {
   std::ofstream f(path);
@@ -104,22 +107,6 @@ std::string ReadFile(const std::string &path)
   return s.str();
 }
 
-bool WriteFd(int fd, const void *data, size_t len)
-{
-  const char *p = static_cast<const char *>(data);
-  while (len > 0)
-  {
-    const ssize_t n = write(fd, p, len);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    p += n;
-    len -= (size_t)n;
-  }
-  return true;
-}
-
 std::string FindProgram(const std::string &name)
 {
   if (name.find('/') != std::string::npos)
@@ -132,10 +119,11 @@ std::string FindProgram(const std::string &name)
 }
 
 // Fork and exec: standard input from inFd (or inPath), output to outFd (or
-// outPath), errors to errPath; setup runs in the child before the exec.
+// outPath), errors to errPath, the NAME=VALUE entries of env added to the
+// environment; setup runs in the child before the exec.
 static pid_t Spawn(const std::string &program, const std::vector<std::string> &args, int inFd,
                    const std::string &inPath, int outFd, const std::string &outPath, const std::string &errPath,
-                   const std::function<void()> &setup)
+                   const std::vector<std::string> &env, const std::function<void()> &setup = [] {})
 {
   const pid_t pid = fork();
   if (pid != 0)
@@ -145,6 +133,8 @@ static pid_t Spawn(const std::string &program, const std::vector<std::string> &a
   const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
     _exit(127);
+  for (const std::string &entry : env)
+    putenv(const_cast<char *>(entry.c_str()));
   setup();
   std::vector<char *> argv;
   for (const std::string &a : args)
@@ -158,11 +148,9 @@ static FilterResult Collect(pid_t pid, const std::string &outPath, const std::st
 {
   FilterResult result;
   int wstatus = 0;
-  struct rusage usage = {};
-  while (wait4(pid, &wstatus, 0, &usage) < 0 && errno == EINTR)
+  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR)
   {
   }
-  result.maxRssKb = usage.ru_maxrss;
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
   result.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
   struct stat st;
@@ -182,7 +170,7 @@ static RunningFilter Start(const FilterInvocation &inv, const std::string &dir, 
   if (inv.file)
     args.push_back(*inv.file);
   run.pid = Spawn(KELVO_FILTER_PATH, inv.argv.value_or(args), fds[0], inv.stdinPath, inv.stdoutFd, run.outPath,
-                  run.errPath, [&] {
+                  run.errPath, inv.env, [&] {
                     if (inv.closeStdout)
                       close(1);
                     const struct rlimit limit = {(rlim_t)inv.memoryLimit, (rlim_t)inv.memoryLimit};
@@ -224,10 +212,7 @@ CommandResult RunCommand(const std::vector<std::string> &argv, const std::vector
   if (program.empty())
     return CommandResult{.err = argv[0] + ": not found"};
   TempDir dir;
-  const pid_t pid = Spawn(program, argv, -1, "/dev/null", -1, dir.File("out"), dir.File("err"), [&] {
-    for (const std::string &entry : env)
-      putenv(const_cast<char *>(entry.c_str()));
-  });
+  const pid_t pid = Spawn(program, argv, -1, "/dev/null", -1, dir.File("out"), dir.File("err"), env);
   return Collect(pid, dir.File("out"), dir.File("err"));
 }
 

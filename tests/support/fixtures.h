@@ -28,8 +28,9 @@ private:
   std::string path_;
 };
 
-// n bytes from std::mt19937 seeded with seed, one output's low byte each.
-std::vector<unsigned char> RandomBytes(size_t n, uint32_t seed);
+// A w x h RGB page from seed: noise, gradients, hard edges or skin tones,
+// with 0 and 255 among them.
+std::vector<unsigned char> RandomPage(int w, int h, uint32_t seed);
 
 struct RasterPage
 {
@@ -43,9 +44,6 @@ RasterPage RgbPage(unsigned w, unsigned h, const std::function<void(unsigned, un
 // Write pages through libcups (CUPS_RASTER_WRITE, ..._COMPRESSED); a header
 // libcups refuses fails the test.
 void WriteRaster(const std::string &path, const std::vector<RasterPage> &pages, cups_mode_t mode = CUPS_RASTER_WRITE);
-// An uncompressed stream with the headers and data exactly as given, for
-// headers libcups would not write.
-void WriteRawRaster(const std::string &path, const std::vector<RasterPage> &pages);
 
 // A PPD whose options (keyword -> default choice) are the ones named.
 void WritePpd(const std::string &path, const std::map<std::string, std::string> &defaults);
@@ -63,6 +61,7 @@ struct FilterInvocation
   bool closeStdout = false;
   long memoryLimit = 0;                     // address-space limit in bytes, 0 for none
   int stdoutFd = -1;                        // standard output instead of stdoutPath
+  std::vector<std::string> env;             // NAME=VALUE entries added to the environment
 };
 
 struct FilterResult
@@ -70,7 +69,6 @@ struct FilterResult
   int status = -1;  // exit status, or -1 when killed by a signal
   int signal = 0;   // the signal that ended it, or 0
   std::string out, err;
-  long maxRssKb = 0;
 };
 using CommandResult = FilterResult;
 
@@ -94,7 +92,6 @@ struct RunningFilter
 RunningFilter StartFilter(const FilterInvocation &inv, const std::string &dir);
 FilterResult WaitFilter(RunningFilter &run);  // closes stdinFd first
 
-bool WriteFd(int fd, const void *data, size_t len);
 std::string ReadFile(const std::string &path);
 
 // One page of the printer stream.

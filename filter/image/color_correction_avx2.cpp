@@ -12,9 +12,9 @@ namespace colour {
 namespace {
 
 // Eight pixels at a time in 32-bit lanes, with the same integer arithmetic
-// as CorrectRow and Change3DPacked: the table look-ups are gathers, the
-// rest is branch-free.  The tetrahedron is picked as Change3DPacked picks
-// it (where fractions tie, any choice only moves a corner of weight 0).
+// as CorrectRow and Change3DRow: the table look-ups are gathers, the rest
+// is branch-free.  The tetrahedron is picked as Change3DRow picks it
+// (where fractions tie, any choice only moves a corner of weight 0).
 // Every product of a table byte and a weight, and every sum of four with
 // weights adding up to 32, is at most 32 * 255 and fits 16 bits, so the
 // red and blue of an entry are weighed together in the two halves of a

@@ -54,16 +54,17 @@ void BuildColorTable(unsigned char *colortable, int bdat, int gdat, int rdat, in
 
 namespace {
 
-// The colour table's curves and saturation of one pixel after another,
-// then the row through the direct map when dmap is given.
-void CorrectRow(unsigned char *lpdt, int width, const unsigned char *colortable, const PackedDmapTbl *dmap)
+// The colour table's curves and saturation of pixel after pixel, into
+// put(x, red, green, blue).
+template <class Put> inline void CorrectPixels(const unsigned char *pixels, int n, const unsigned char *colortable,
+                                               Put put)
 {
   // The saturation table as ints, for the loop below.
   int16_t sat[512];
   memcpy(sat, colortable + kClrSaTableOffset, sizeof sat);
   const unsigned char *curveB = colortable, *curveG = colortable + 256, *curveR = colortable + 512;
-  unsigned char *p = lpdt;
-  for (int x = 0; x < width; x++, p += 3)
+  const unsigned char *p = pixels;
+  for (int x = 0; x < n; x++, p += 3)
   {
     const int rdat = p[0], gdat = p[1], bdat = p[2];
 
@@ -74,12 +75,33 @@ void CorrectRow(unsigned char *lpdt, int width, const unsigned char *colortable,
     const int rtmp = rdat + sat[256 + rdat - ((bdat + gdat) >> 1)];
 
     // The curves are stored blue, green, red.
-    p[2] = curveB[ClampByte(btmp)];
-    p[1] = curveG[ClampByte(gtmp)];
-    p[0] = curveR[ClampByte(rtmp)];
+    put(x, curveR[ClampByte(rtmp)], curveG[ClampByte(gtmp)], curveB[ClampByte(btmp)]);
   }
-  if (dmap)
-    Change3DRow(*dmap, lpdt, width);
+}
+
+// Colour correction of a row in place, then the direct map when dmap is
+// given: runs of pixels are corrected into planes, the form the direct map
+// takes them in.
+void CorrectRow(unsigned char *lpdt, int width, const unsigned char *colortable, const PackedDmapTbl *dmap)
+{
+  if (!dmap)
+  {
+    CorrectPixels(lpdt, width, colortable, [lpdt](int x, unsigned char r, unsigned char g, unsigned char b) {
+      lpdt[3 * x] = r, lpdt[3 * x + 1] = g, lpdt[3 * x + 2] = b;
+    });
+    return;
+  }
+  constexpr int kRun = 256;
+  unsigned char red[kRun], green[kRun], blue[kRun];
+  for (int x = 0; x < width; x += kRun)
+  {
+    const int n = width - x < kRun ? width - x : kRun;
+    unsigned char *pixels = lpdt + 3 * (size_t)x;
+    CorrectPixels(pixels, n, colortable, [&](int i, unsigned char r, unsigned char g, unsigned char b) {
+      red[i] = r, green[i] = g, blue[i] = b;
+    });
+    Change3DPlanes(*dmap, red, green, blue, n, pixels);
+  }
 }
 
 using colour::RowJob;

@@ -124,18 +124,9 @@ struct Tetrahedra
   uint8_t a[kRun], b[kRun], c[kRun];       // the fractions sorted, a >= b >= c
 };
 
-void FindTetrahedra(const unsigned char *__restrict pixels, int n, Tetrahedra &__restrict t)
+void FindTetrahedra(const unsigned char *__restrict red, const unsigned char *__restrict green,
+                    const unsigned char *__restrict blue, int n, Tetrahedra &__restrict t)
 {
-  // The channels apart first: x86-64's baseline SIMD (SSE2) has no byte
-  // shuffle to take every third byte, so the loop below could not
-  // vectorise there if it read the pixels (ARM's NEON loads them apart).
-  uint8_t red[kRun], green[kRun], blue[kRun];
-  for (int i = 0; i < n; i++)
-  {
-    red[i] = pixels[3 * i];
-    green[i] = pixels[3 * i + 1];
-    blue[i] = pixels[3 * i + 2];
-  }
   for (int i = 0; i < n; i++)
   {
     const uint8_t r = red[i], g = green[i], bl = blue[i];
@@ -156,27 +147,51 @@ void FindTetrahedra(const unsigned char *__restrict pixels, int n, Tetrahedra &_
   }
 }
 
+// Pixels 0..n-1 (n at most kRun) of the planes into out, red first.
+void MapRun(const PackedDmapTbl &packed, const unsigned char *red, const unsigned char *green,
+            const unsigned char *blue, int n, unsigned char *out)
+{
+  Tetrahedra t;
+  FindTetrahedra(red, green, blue, n, t);
+  const uint64_t *v = packed.v;
+  for (int i = 0; i < n; i++)
+  {
+    // The three channels at once: each 16-bit field sums at most 32 * 255,
+    // so no field carries into the next.
+    const uint64_t a = t.a[i], b = t.b[i], c = t.c[i];
+    const uint64_t sum = v[t.c000[i]] * (32 - a) + v[t.c1[i]] * (a - b) + v[t.c2[i]] * (b - c) +
+                         v[t.c000[i] + PackedDmapTbl::kStepAll] * c;
+    out[3 * i] = (unsigned char)((sum & 0xFFFF) >> 5);
+    out[3 * i + 1] = (unsigned char)((sum >> 16 & 0xFFFF) >> 5);
+    out[3 * i + 2] = (unsigned char)((sum >> 32 & 0xFFFF) >> 5);
+  }
+}
+
 }  // namespace
+
+void Change3DPlanes(const PackedDmapTbl &packed, const unsigned char *red, const unsigned char *green,
+                    const unsigned char *blue, int width, unsigned char *out)
+{
+  for (int x = 0; x < width; x += kRun)
+    MapRun(packed, red + x, green + x, blue + x, width - x < kRun ? width - x : kRun, out + 3 * (size_t)x);
+}
 
 void Change3DRow(const PackedDmapTbl &packed, unsigned char *row, int width)
 {
-  Tetrahedra t;
+  // The channels apart first: x86-64's baseline SIMD (SSE2) has no byte
+  // shuffle to take every third byte, so FindTetrahedra could not
+  // vectorise there if it read the pixels (ARM's NEON loads them apart).
+  unsigned char red[kRun], green[kRun], blue[kRun];
   for (int x = 0; x < width; x += kRun)
   {
     const int n = width - x < kRun ? width - x : kRun;
     unsigned char *pixels = row + 3 * (size_t)x;
-    FindTetrahedra(pixels, n, t);
-    const uint64_t *v = packed.v;
     for (int i = 0; i < n; i++)
     {
-      // The three channels at once: each 16-bit field sums at most
-      // 32 * 255, so no field carries into the next.
-      const uint64_t a = t.a[i], b = t.b[i], c = t.c[i];
-      const uint64_t sum = v[t.c000[i]] * (32 - a) + v[t.c1[i]] * (a - b) + v[t.c2[i]] * (b - c) +
-                           v[t.c000[i] + PackedDmapTbl::kStepAll] * c;
-      pixels[3 * i] = (unsigned char)((sum & 0xFFFF) >> 5);
-      pixels[3 * i + 1] = (unsigned char)((sum >> 16 & 0xFFFF) >> 5);
-      pixels[3 * i + 2] = (unsigned char)((sum >> 32 & 0xFFFF) >> 5);
+      red[i] = pixels[3 * i];
+      green[i] = pixels[3 * i + 1];
+      blue[i] = pixels[3 * i + 2];
     }
+    MapRun(packed, red, green, blue, n, pixels);
   }
 }

@@ -34,3 +34,8 @@ void PackDmapTbl(const unsigned char *DmapTbl, PackedDmapTbl *packed);
 // Map width pixels (3 bytes each, red first) in place, as Change3D does
 // each of them.
 void Change3DRow(const PackedDmapTbl &packed, unsigned char *row, int width);
+
+// The same for width pixels given as three planes of bytes, into out (3
+// bytes a pixel, red first).
+void Change3DPlanes(const PackedDmapTbl &packed, const unsigned char *red, const unsigned char *green,
+                    const unsigned char *blue, int width, unsigned char *out);

@@ -54,15 +54,17 @@ void BuildColorTable(unsigned char *colortable, int bdat, int gdat, int rdat, in
 
 namespace {
 
+using colour::RowJob;
+
 // The colour table's curves and saturation of pixel after pixel, into
-// put(x, red, green, blue).
-template <class Put> inline void CorrectPixels(const unsigned char *pixels, int n, const unsigned char *colortable,
-                                               Put put)
+// put(x, red, green, blue).  With kWide the curves of job.wide, which
+// clamp, are looked up directly.
+template <bool kWide, class Put> inline void CorrectPixels(const RowJob &job, const unsigned char *pixels, int n, Put put)
 {
-  // The saturation table as ints, for the loop below.
-  int16_t sat[512];
-  memcpy(sat, colortable + kClrSaTableOffset, sizeof sat);
+  const int32_t *sat = job.sat;
+  const unsigned char *colortable = job.colortable;
   const unsigned char *curveB = colortable, *curveG = colortable + 256, *curveR = colortable + 512;
+  const unsigned char *wideB = job.wide[0] + 256, *wideG = job.wide[1] + 256, *wideR = job.wide[2] + 256;
   const unsigned char *p = pixels;
   for (int x = 0; x < n; x++, p += 3)
   {
@@ -75,18 +77,21 @@ template <class Put> inline void CorrectPixels(const unsigned char *pixels, int 
     const int rtmp = rdat + sat[256 + rdat - ((bdat + gdat) >> 1)];
 
     // The curves are stored blue, green, red.
-    put(x, curveR[ClampByte(rtmp)], curveG[ClampByte(gtmp)], curveB[ClampByte(btmp)]);
+    if constexpr (kWide)
+      put(x, wideR[rtmp], wideG[gtmp], wideB[btmp]);
+    else
+      put(x, curveR[ClampByte(rtmp)], curveG[ClampByte(gtmp)], curveB[ClampByte(btmp)]);
   }
 }
 
-// Colour correction of a row in place, then the direct map when dmap is
-// given: runs of pixels are corrected into planes, the form the direct map
-// takes them in.
-void CorrectRow(unsigned char *lpdt, int width, const unsigned char *colortable, const PackedDmapTbl *dmap)
+// Colour correction of a row in place, then the direct map when job.dmap
+// is given: runs of pixels are corrected into planes, the form the direct
+// map takes them in.
+template <bool kWide> void CorrectRow(const RowJob &job, unsigned char *lpdt, int width)
 {
-  if (!dmap)
+  if (!job.dmap)
   {
-    CorrectPixels(lpdt, width, colortable, [lpdt](int x, unsigned char r, unsigned char g, unsigned char b) {
+    CorrectPixels<kWide>(job, lpdt, width, [lpdt](int x, unsigned char r, unsigned char g, unsigned char b) {
       lpdt[3 * x] = r, lpdt[3 * x + 1] = g, lpdt[3 * x + 2] = b;
     });
     return;
@@ -97,35 +102,44 @@ void CorrectRow(unsigned char *lpdt, int width, const unsigned char *colortable,
   {
     const int n = width - x < kRun ? width - x : kRun;
     unsigned char *pixels = lpdt + 3 * (size_t)x;
-    CorrectPixels(pixels, n, colortable, [&](int i, unsigned char r, unsigned char g, unsigned char b) {
+    CorrectPixels<kWide>(job, pixels, n, [&](int i, unsigned char r, unsigned char g, unsigned char b) {
       red[i] = r, green[i] = g, blue[i] = b;
     });
-    Change3DPlanes(*dmap, red, green, blue, n, pixels);
+    Change3DPlanes(*job.dmap, red, green, blue, n, pixels);
   }
 }
-
-using colour::RowJob;
 
 void PrepareRowJob(RowJob &job, const unsigned char *colortable, const PackedDmapTbl *dmap)
 {
   job.colortable = colortable;
   job.dmap = dmap;
+  job.hasWide = false;
   if (colortable)
   {
     int16_t sat[512];
     memcpy(sat, colortable + kClrSaTableOffset, sizeof sat);
+    job.hasWide = true;
     for (int n = 0; n < 512; n++)
+    {
       job.sat[n] = sat[n];
+      job.hasWide = job.hasWide && sat[n] >= -256 && sat[n] <= 256;
+    }
     for (int c = 0; c < 3; c++)
+    {
       for (int n = 0; n < 256; n++)
         job.curve[c][n] = colortable[256 * c + n];
+      for (int v = -256; v < 512; v++)
+        job.wide[c][256 + v] = colortable[256 * c + ClampByte(v)];
+    }
   }
 }
 
 void RowPortable(const RowJob &job, unsigned char *row, int width)
 {
-  if (job.colortable)
-    CorrectRow(row, width, job.colortable, job.dmap);
+  if (job.colortable && job.hasWide)
+    CorrectRow<true>(job, row, width);
+  else if (job.colortable)
+    CorrectRow<false>(job, row, width);
   else if (job.dmap)
     Change3DRow(*job.dmap, row, width);
 }

@@ -19,6 +19,12 @@ struct RowJob
   // saturation, then the blue, green and red curves.
   int32_t sat[512];
   int32_t curve[3][256];
+  // For the portable version: the blue, green and red curves over the
+  // corrected values -256..511 (wide[c][256 + v]), clamping included.
+  // Every corrected value falls within them when every saturation entry
+  // lies within -256..256 (hasWide).
+  bool hasWide;
+  unsigned char wide[3][768];
 };
 
 // The versions built for x86-64 processors with AVX2 and with AVX-512 (F,

@@ -102,5 +102,5 @@ void genrand_block(uint32_t *out, size_t n)
     return;
   }
 #endif
-  BlockBody(out, n);
+  BlockBody<true>(out, n);
 }

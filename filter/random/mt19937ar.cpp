@@ -102,5 +102,5 @@ void genrand_block(uint32_t *out, size_t n)
     return;
   }
 #endif
-  BlockBody<true>(out, n);
+  BlockBody(out, n);
 }

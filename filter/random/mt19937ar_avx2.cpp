@@ -7,7 +7,7 @@
 #ifdef KELVO_MT_X86
 namespace mt19937 {
 
-void BlockAvx2(uint32_t *out, size_t n) { BlockBody<false>(out, n); }
+void BlockAvx2(uint32_t *out, size_t n) { BlockBody(out, n); }
 
 }  // namespace mt19937
 #endif

@@ -38,50 +38,26 @@ static inline __attribute__((always_inline)) uint32_t Temper(uint32_t y)
 extern uint32_t mt[N];
 extern int mti;
 
-// Regenerates all N words at once and, with kOut, writes all N outputs to
-// out as well, which saves reading the new words again.  The first loop
-// reads only words it has not written yet, the second reads words written
-// N - M = 227 steps before.
-template <bool kOut> static inline __attribute__((always_inline)) void Regenerate(uint32_t *__restrict out)
+// Regenerates all N words at once.  The first loop reads only words it has
+// not written yet, the second reads words written N - M = 227 steps before.
+static inline __attribute__((always_inline)) void Regenerate()
 {
   int kk;
   for (kk = 0; kk < N - M; kk++)
-  {
-    const uint32_t v = Twist(mt[kk], mt[kk + 1], mt[kk + M]);
-    mt[kk] = v;
-    if constexpr (kOut)
-      out[kk] = Temper(v);
-  }
+    mt[kk] = Twist(mt[kk], mt[kk + 1], mt[kk + M]);
   for (; kk < N - 1; kk++)
-  {
-    const uint32_t v = Twist(mt[kk], mt[kk + 1], mt[kk + (M - N)]);
-    mt[kk] = v;
-    if constexpr (kOut)
-      out[kk] = Temper(v);
-  }
-  const uint32_t v = Twist(mt[N - 1], mt[0], mt[M - 1]);
-  mt[N - 1] = v;
-  if constexpr (kOut)
-    out[N - 1] = Temper(v);
-  mti = kOut ? N : 0;
+    mt[kk] = Twist(mt[kk], mt[kk + 1], mt[kk + (M - N)]);
+  mt[N - 1] = Twist(mt[N - 1], mt[0], mt[M - 1]);
+  mti = 0;
 }
 
-// The next n outputs of the seeded state into out.  kFuse: when all N new
-// words are taken, regenerate and temper them in one pass (faster with
-// 128-bit vectors, slower with AVX2's, where it is left off).
-template <bool kFuse> static inline __attribute__((always_inline)) void BlockBody(uint32_t *out, size_t n)
+// The next n outputs of the seeded state into out.
+static inline __attribute__((always_inline)) void BlockBody(uint32_t *out, size_t n)
 {
   while (n > 0)
   {
-    if (kFuse && mti >= N && n >= (size_t)N)
-    {
-      Regenerate<true>(out);
-      out += N;
-      n -= N;
-      continue;
-    }
     if (mti >= N)
-      Regenerate<false>(nullptr);
+      Regenerate();
     const size_t take = (size_t)(N - mti) < n ? (size_t)(N - mti) : n;
     const uint32_t *src = mt + mti;
     for (size_t i = 0; i < take; i++)

@@ -237,17 +237,19 @@ TEST(Differential, SmearControlAndTheGenerator)
 
   // Blocks of any length continue the sequence of single draws, across the
   // regenerations of the state, and from its last word (after 622 and one).
-  const uint32_t key[4] = {7, 8, 9, 10};
-  init_by_array(key, 4);
-  OracleInitByArray(key, 4);
-  std::vector<uint32_t> block(2000);
-  for (size_t n : {622, 2, 5, 623, 624, 625, 1, 2000, 1247, 3})
-  {
-    genrand_block(block.data(), n);
-    for (size_t i = 0; i < n; i++)
-      ASSERT_EQ(block[i], OracleGenrandInt32()) << "block of " << n << ", word " << i;
-    ASSERT_EQ(genrand_int32(), OracleGenrandInt32());
-  }
+  EachLevel([](int level) {
+    const uint32_t key[4] = {7, 8, 9, 10};
+    init_by_array(key, 4);
+    OracleInitByArray(key, 4);
+    std::vector<uint32_t> block(2000);
+    for (size_t n : {622, 2, 5, 623, 624, 625, 1, 2000, 1247, 3})
+    {
+      genrand_block(block.data(), n);
+      for (size_t i = 0; i < n; i++)
+        ASSERT_EQ(block[i], OracleGenrandInt32()) << "block of " << n << ", word " << i << ", level " << level;
+      ASSERT_EQ(genrand_int32(), OracleGenrandInt32());
+    }
+  });
 }
 
 // With no room for a thread's stack the stages work every band on the

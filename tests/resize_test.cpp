@@ -2,6 +2,7 @@
 // reduction's area means and its grid in 64 bits (sample positions,
 // placement on white: the differential and pinned-output tests).
 #include "image/resize.h"
+#include "image/vector_level.h"
 #include "oracle/oracle.h"
 #include "support/fixtures.h"
 
@@ -55,13 +56,21 @@ TEST(Resize, ReductionIsTheAreaMeanCentredOnWhite)
 
 TEST(Resize, GridBeyond32Bits)
 {
-  // 65535 -> 64879 (coprime) and 99991 -> 98991: grids of 2^32 and more.
+  // 65535 -> 64879 (coprime) and 99991 -> 98991: grids of 2^32 and more,
+  // and units that fit 16 bits or not, under every vector version.
   for (int w : {65535, 99991})
   {
-    Picture p = RandomPage(w, 1, 7), expected = p;
+    Picture expected = RandomPage(w, 1, 7);
+    const Picture page = expected;
     ASSERT_EQ(OracleResizePictureAverage(expected.data(), w, 1, -1, -1), 0);
-    ASSERT_EQ(ResizePictureAverage(p.data(), w, 1, -1, -1), 0);
-    EXPECT_EQ(p, expected) << w;
+    for (int level = 0; level <= ProcessorVectorLevel(); level++)
+    {
+      SetVectorLimit(level);
+      Picture p = page;
+      ASSERT_EQ(ResizePictureAverage(p.data(), w, 1, -1, -1), 0);
+      EXPECT_EQ(p, expected) << w << " level " << level;
+    }
+    SetVectorLimit(kVectorAvx512);
   }
 }
 

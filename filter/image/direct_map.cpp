@@ -100,17 +100,98 @@ void PackDmapTbl(const unsigned char *DmapTbl, PackedDmapTbl *packed)
     packed->v[n] = (uint64_t)DmapTbl[3 * n] | (uint64_t)DmapTbl[3 * n + 1] << 16 | (uint64_t)DmapTbl[3 * n + 2] << 32;
     packed->rgb[n] = (uint32_t)DmapTbl[3 * n] | (uint32_t)DmapTbl[3 * n + 1] << 8 | (uint32_t)DmapTbl[3 * n + 2] << 16;
   }
-  for (int v = 0; v < 256; v++)
+}
+
+// A row is mapped in runs of kRun pixels, in two passes.  The first works
+// out every pixel's tetrahedron (its corners' entries and its weights) in
+// the narrowest types that hold them, in loops without branches or
+// look-ups, which the compiler vectorises; the second looks up the
+// corners, which cannot vectorise without gathers, and weighs them.
+//
+// The tetrahedron of Change3D runs along the axis of the largest fraction,
+// then the middle one: its inner corners are the largest axis, and all
+// axes but the smallest.  Its weights are 32 - a, a - b, b - c and c for
+// the fractions sorted a >= b >= c.  Where fractions tie, Change3D's choice
+// among the tied axes only moves a corner whose weight is 0, so any choice
+// gives its bytes; these are picked without branches.
+namespace {
+
+constexpr int kRun = 64;
+
+struct Tetrahedra
+{
+  uint16_t c000[kRun], c1[kRun], c2[kRun];  // entries of three corners (C(1,1,1) is c000 + 91)
+  uint8_t a[kRun], b[kRun], c[kRun];       // the fractions sorted, a >= b >= c
+};
+
+void FindTetrahedra(const unsigned char *__restrict red, const unsigned char *__restrict green,
+                    const unsigned char *__restrict blue, int n, Tetrahedra &__restrict t)
+{
+  for (int i = 0; i < n; i++)
   {
-    const int w = (v & 31) + ((v & 31) != 0);
-    packed->axis[0][v] = (uint32_t)((v >> 5) * PackedDmapTbl::kStepR) << 8 | (uint32_t)w;
-    packed->axis[1][v] = (uint32_t)((v >> 5) * PackedDmapTbl::kStepG) << 8 | (uint32_t)w;
-    packed->axis[2][v] = (uint32_t)((v >> 5) * PackedDmapTbl::kStepB) << 8 | (uint32_t)w;
+    const uint8_t r = red[i], g = green[i], bl = blue[i];
+    const uint8_t fr = r & 31, fg = g & 31, fb = bl & 31;
+    const uint8_t wr = (uint8_t)(fr + (fr != 0)), wg = (uint8_t)(fg + (fg != 0)), wb = (uint8_t)(fb + (fb != 0));
+    const uint8_t hi = wb > wg ? wb : wg, lo = wb < wg ? wb : wg;
+    const uint8_t a = hi > wr ? hi : wr, c = lo < wr ? lo : wr;
+    const uint8_t b = (uint8_t)(wb + wg + wr - a - c);
+    const uint16_t base = (uint16_t)((r >> 5) * PackedDmapTbl::kStepR + (g >> 5) * PackedDmapTbl::kStepG + (bl >> 5));
+    const uint16_t o1 = wb == a ? PackedDmapTbl::kStepB : wg == a ? PackedDmapTbl::kStepG : PackedDmapTbl::kStepR;
+    const uint16_t s2 = wb == c ? PackedDmapTbl::kStepB : wg == c ? PackedDmapTbl::kStepG : PackedDmapTbl::kStepR;
+    t.c000[i] = base;
+    t.c1[i] = (uint16_t)(base + o1);
+    t.c2[i] = (uint16_t)(base + PackedDmapTbl::kStepAll - s2);
+    t.a[i] = a;
+    t.b[i] = b;
+    t.c[i] = c;
   }
+}
+
+// Pixels 0..n-1 (n at most kRun) of the planes into out, red first.
+void MapRun(const PackedDmapTbl &packed, const unsigned char *red, const unsigned char *green,
+            const unsigned char *blue, int n, unsigned char *out)
+{
+  Tetrahedra t;
+  FindTetrahedra(red, green, blue, n, t);
+  const uint64_t *v = packed.v;
+  for (int i = 0; i < n; i++)
+  {
+    // The three channels at once: each 16-bit field sums at most 32 * 255,
+    // so no field carries into the next.
+    const uint64_t a = t.a[i], b = t.b[i], c = t.c[i];
+    const uint64_t sum = v[t.c000[i]] * (32 - a) + v[t.c1[i]] * (a - b) + v[t.c2[i]] * (b - c) +
+                         v[t.c000[i] + PackedDmapTbl::kStepAll] * c;
+    out[3 * i] = (unsigned char)((sum & 0xFFFF) >> 5);
+    out[3 * i + 1] = (unsigned char)((sum >> 16 & 0xFFFF) >> 5);
+    out[3 * i + 2] = (unsigned char)((sum >> 32 & 0xFFFF) >> 5);
+  }
+}
+
+}  // namespace
+
+void Change3DPlanes(const PackedDmapTbl &packed, const unsigned char *red, const unsigned char *green,
+                    const unsigned char *blue, int width, unsigned char *out)
+{
+  for (int x = 0; x < width; x += kRun)
+    MapRun(packed, red + x, green + x, blue + x, width - x < kRun ? width - x : kRun, out + 3 * (size_t)x);
 }
 
 void Change3DRow(const PackedDmapTbl &packed, unsigned char *row, int width)
 {
-  for (int x = 0; x < width; x++, row += 3)
-    Change3DPacked(packed, row);
+  // The channels apart first: x86-64's baseline SIMD (SSE2) has no byte
+  // shuffle to take every third byte, so FindTetrahedra could not
+  // vectorise there if it read the pixels (ARM's NEON loads them apart).
+  unsigned char red[kRun], green[kRun], blue[kRun];
+  for (int x = 0; x < width; x += kRun)
+  {
+    const int n = width - x < kRun ? width - x : kRun;
+    unsigned char *pixels = row + 3 * (size_t)x;
+    for (int i = 0; i < n; i++)
+    {
+      red[i] = pixels[3 * i];
+      green[i] = pixels[3 * i + 1];
+      blue[i] = pixels[3 * i + 2];
+    }
+    MapRun(packed, red, green, blue, n, pixels);
+  }
 }

@@ -52,8 +52,12 @@ static inline __attribute__((always_inline)) void BlendRowBody(const BlendArgs &
 struct ReduceArgs
 {
   const unsigned char *const *expanded;  // runs rows
-  const uint32_t *weights;               // runs rows of n
-  size_t stride;                         // between the rows of weights
+  // The units, runs rows of n: 16-bit where U is at most 65535 (the
+  // products then widen from 16 bits, which 128-bit vectors multiply
+  // cheaply), else 32-bit; the other is null.
+  const uint16_t *weights16;
+  const uint32_t *weights32;
+  size_t stride;  // between the rows of weights
   int runs;
   size_t n;
   uint32_t m;
@@ -62,12 +66,13 @@ struct ReduceArgs
   unsigned char *out;
 };
 
-template <int Runs> static inline __attribute__((always_inline)) void ReduceFew(const ReduceArgs &a)
+template <int Runs, class W>
+static inline __attribute__((always_inline)) void ReduceFew(const ReduceArgs &a, const W *weights)
 {
   const unsigned char *__restrict e[Runs];
-  const uint32_t *__restrict w[Runs];
+  const W *__restrict w[Runs];
   for (int r = 0; r < Runs; r++)
-    e[r] = a.expanded[r], w[r] = a.weights + r * a.stride;
+    e[r] = a.expanded[r], w[r] = weights + r * a.stride;
   unsigned char *__restrict out = a.out;
   const uint32_t m = a.m;
   const int k = a.k;
@@ -76,18 +81,18 @@ template <int Runs> static inline __attribute__((always_inline)) void ReduceFew(
   {
     uint32_t sum = 0;
     for (int r = 0; r < Runs; r++)
-      sum += w[r][i] * e[r][i];
+      sum += (uint32_t)w[r][i] * e[r][i];
     out[i] = (unsigned char)(((uint64_t)sum * m) >> k);
   }
 }
 
-static inline __attribute__((always_inline)) void ReduceRowBody(const ReduceArgs &a)
+template <class W> static inline __attribute__((always_inline)) void ReduceWith(const ReduceArgs &a, const W *weights)
 {
   switch (a.runs)
   {
-  case 1: ReduceFew<1>(a); return;
-  case 2: ReduceFew<2>(a); return;
-  case 3: ReduceFew<3>(a); return;
+  case 1: ReduceFew<1>(a, weights); return;
+  case 2: ReduceFew<2>(a, weights); return;
+  case 3: ReduceFew<3>(a, weights); return;
   }
   uint32_t *__restrict acc = a.acc;
   const size_t n = a.n;
@@ -96,15 +101,23 @@ static inline __attribute__((always_inline)) void ReduceRowBody(const ReduceArgs
   for (int r = 0; r < a.runs; r++)
   {
     const unsigned char *__restrict e = a.expanded[r];
-    const uint32_t *__restrict w = a.weights + r * a.stride;
+    const W *__restrict w = weights + r * a.stride;
     for (size_t i = 0; i < n; i++)
-      acc[i] += w[i] * e[i];
+      acc[i] += (uint32_t)w[i] * e[i];
   }
   unsigned char *__restrict out = a.out;
   const uint32_t m = a.m;
   const int k = a.k;
   for (size_t i = 0; i < n; i++)
     out[i] = (unsigned char)(((uint64_t)acc[i] * m) >> k);
+}
+
+static inline __attribute__((always_inline)) void ReduceRowBody(const ReduceArgs &a)
+{
+  if (a.weights16 != nullptr)
+    ReduceWith(a, a.weights16);
+  else
+    ReduceWith(a, a.weights32);
 }
 
 // Target rows from up to three reduced rows: the sums of units times bytes
